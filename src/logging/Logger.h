@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include "orvelupdatechecks_export.h"
+
+/**
+ * Levelled, timestamped lines appended to one log file.
+ *
+ * Every line opens the file in append mode, writes
+ * "yyyy-MM-dd hh:mm:ss - message" and closes it again, so no file stays open
+ * and lines of other writers are never overwritten. A line that cannot be
+ * written is lost silently. Loggers are shared through std::shared_ptr; an
+ * empty pointer means that nothing is logged.
+ */
+class ORVELUPDATECHECKS_EXPORT Logger
+{
+public:
+    /// Thresholds are compared as plain integers, so any value between or
+    /// beyond the named levels works as well.
+    enum Level : qint32 {
+        Debug = 0,
+        Info = 10,
+        Warning = 20,
+        Error = 30,
+    };
+
+    Logger(QString const& logFile, Logger::Level level);
+
+    void setLevel(Logger::Level level);
+    /// "debug", "info", "warning" or "error", case-sensitive; any other
+    /// text gives Info.
+    void setLevel(QString const& name);
+    void setLogFile(QString const& logFile);
+
+    /// Writes one line when @p level is at least the threshold.
+    void writeToFileIfSatisfied(QString const& message, Logger::Level level) const;
+
+    void debug(QString const& message) const;
+    /// Writes "key: value".
+    void debug(QString const& key, QString const& value) const;
+    /// Writes "key: value = number".
+    void debug(QString const& key, QString const& value, int number) const;
+    void info(QString const& message) const;
+    void warning(QString const& message) const;
+    void error(QString const& message) const;
+
+private:
+    QString m_logFile;
+    Logger::Level m_level;
+};

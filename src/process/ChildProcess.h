@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+/**
+ * Runs one child process to its end, or for at most a given time.
+ *
+ * The child leads a process group of its own. When it does not finish in
+ * time, or dies from a signal, the whole group is killed and every process of
+ * it is reaped, so that no part of a pipeline outlives the call and no zombie
+ * stays behind.
+ *
+ * This is the only place in the project that starts child processes.
+ */
+class ChildProcess
+{
+public:
+    static constexpr int DefaultTimeoutMs = 30000;
+
+    struct Result {
+        /// Finished within the time limit with a normal exit; the exit code
+        /// is not examined.
+        bool succeeded = false;
+        /// Empty unless the run succeeded.
+        QByteArray standardOutput;
+        /// Whatever the child wrote to standard error, also after a failure.
+        QByteArray standardError;
+    };
+
+    /**
+     * Runs @p program (looked up on PATH unless it contains a slash) with
+     * @p arguments, in read-write mode with nothing written to its input.
+     *
+     * An argument or program text holding a NUL character cannot be handed
+     * to a program without being cut short; such a run is not started and
+     * counts as failed.
+     */
+    static Result run(const QString& program, const QStringList& arguments,
+                      int timeoutMs = DefaultTimeoutMs);
+
+    /// Runs "/usr/bin/bash -c @p commandLine".
+    static Result runShell(const QString& commandLine, int timeoutMs = DefaultTimeoutMs);
+};

@@ -1,0 +1,71 @@
+#include "LinearValidator.h"
+
+#include <WexAdmin/PackageManager.h>
+
+namespace {
+const QString constructorName = QStringLiteral("LinearValidator::LinearValidator(std::shared_ptr<Logger>, const QStringList&)");
+const QString checkName = QStringLiteral("virtual bool LinearValidator::check()");
+}
+
+LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
+    : UpdateValidator(std::move(logger), aptArgs)
+{
+    m_availableVersions = WexAdmin::PackageManager::getAvailableVersionsList(
+        QStringLiteral("orvel-version"), aptArgs);
+    if (m_logger) {
+        m_logger->debug(constructorName);
+        m_logger->debug(constructorName, QStringLiteral("current orvel version = ") + m_currentOrvelVersion);
+        m_logger->debug(constructorName, QStringLiteral("available orvel version = ")
+                                             + m_availableVersions.join(QLatin1Char(' ')));
+    }
+}
+
+LinearValidator::~LinearValidator() = default;
+
+bool LinearValidator::check()
+{
+    if (m_logger)
+        m_logger->debug(checkName);
+
+    QString currentDesignVersion = QStringLiteral("99");
+    QString currentMajorVersion = QStringLiteral("99");
+    const QMultiHash<QString, QString> versionsWithSources = getVersionsWithSources();
+    m_invalidSources.clear();
+
+    const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
+    if (current.size() >= 3) {
+        currentDesignVersion = current.at(0);
+        currentMajorVersion = current.at(1);
+        if (m_logger) {
+            m_logger->debug(checkName, QStringLiteral("currentDesignVersion = ") + currentDesignVersion);
+            m_logger->debug(checkName, QStringLiteral("currentMajorVersion = ") + currentMajorVersion);
+        }
+    }
+
+    bool linear = true;
+    for (const QString& avail : m_availableVersions) {
+        const QStringList components = avail.split(QLatin1Char('.'));
+        if (components.size() < 3)
+            continue;
+        if (m_logger)
+            m_logger->debug(checkName, QStringLiteral("avail = ") + avail);
+
+        QString refusal;
+        if (components.at(1) != currentMajorVersion)
+            refusal = QStringLiteral("Error: The versions of the available latest update is different, it's prohibited");
+        else if (components.at(0) != currentDesignVersion)
+            refusal = QStringLiteral("Error: The versions of the system design is different, it's prohibited");
+        else
+            continue;
+
+        if (m_logger)
+            m_logger->error(refusal);
+        const QList<QString> sources = versionsWithSources.values(avail);
+        m_invalidSources.unite(QSet<QString>(sources.cbegin(), sources.cend()));
+        linear = false;
+    }
+
+    if (linear && m_logger)
+        m_logger->info(QStringLiteral("Update is linear"));
+    return linear;
+}

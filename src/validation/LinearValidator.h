@@ -1,0 +1,24 @@
+#pragma once
+
+#include "UpdateValidator.h"
+
+/**
+ * Refuses an update that leaves the installed line.
+ *
+ * Every version of "orvel-version" that the package manager offers must keep
+ * the design version and the major version (components 0 and 1, compared as
+ * exact texts) of the installed system. Versions with fewer than three
+ * components are ignored; an installed version with fewer than three
+ * components counts as design and major version "99".
+ */
+class ORVELUPDATECHECKS_EXPORT LinearValidator : public UpdateValidator
+{
+public:
+    /// Asks the package manager once for the offered versions.
+    LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs);
+    ~LinearValidator() override;
+
+    /// False when any offered version breaks the line; the sources of every
+    /// such version are then in getInvalidSources().
+    bool check() override;
+};

@@ -1,0 +1,96 @@
+#include "UpdateValidator.h"
+
+#include "ChildProcess.h"
+
+#include <OrvelUpdateState/SystemVersion.h>
+
+UpdateValidator::UpdateValidator(std::shared_ptr<Logger> logger, QStringList const& aptArgs)
+    : m_logger(std::move(logger))
+    , m_currentOrvelVersion(OrvelUpdateState::SystemVersion::getCurrentSystemVersion())
+    , m_aptArgs(aptArgs)
+{
+}
+
+UpdateValidator::~UpdateValidator() = default;
+
+void UpdateValidator::setCurrentOrvelVersion(QString const& version)
+{
+    m_currentOrvelVersion = version;
+    if (m_logger)
+        m_logger->debug(QStringLiteral("void UpdateValidator::setCurrentOrvelVersion(const QString&)"),
+                        QStringLiteral("current orvel version = ") + m_currentOrvelVersion);
+}
+
+void UpdateValidator::setAvailableVersions(QStringList const& versions)
+{
+    m_availableVersions = versions;
+    if (m_logger)
+        m_logger->debug(QStringLiteral("void UpdateValidator::setAvailableVersions(const QStringList&)"),
+                        QStringLiteral("available orvel version = ")
+                            + m_availableVersions.join(QLatin1Char(' ')));
+}
+
+void UpdateValidator::setLogger(std::shared_ptr<Logger> logger)
+{
+    m_logger = std::move(logger);
+}
+
+QSet<QString> UpdateValidator::getInvalidSources() const
+{
+    return m_invalidSources;
+}
+
+QMultiHash<QString, QString> UpdateValidator::getVersionsWithSources() const
+{
+    return parseVersionsWithSources(getRawVersionsWithSources());
+}
+
+QString UpdateValidator::versionsWithSourcesCommand()
+{
+    // Release versions with the URL of the source that announces them, and
+    // the package versions (text after "+v") with their sources.
+    return QStringLiteral(
+        R"((apt-cache policy | awk '/^ [0-9]+ / {url=$2} /release v=/ {match($0, /v=([^,]+)/, ver); if (url && ver[1]) print ver[1] "|" url}'; apt-cache madison orvel-version 2>/dev/null | awk -F'|' '{print $2 "|" $3}' | sed 's/.*+v//') | sort -u)");
+}
+
+QStringList UpdateValidator::getRawVersionsWithSources() const
+{
+    return runShellCommand(versionsWithSourcesCommand(),
+                           QStringLiteral("Unable to get versions with sources"))
+        .value_or(QStringList());
+}
+
+QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringList const& lines) const
+{
+    QMultiHash<QString, QString> versionsWithSources;
+    for (const QString& line : lines) {
+        const QVector<QStringRef> fields = line.splitRef(QLatin1Char('|'));
+        if (fields.size() < 2)
+            continue;
+        const QString version = fields.at(0).trimmed().toString();
+        const QStringRef sourceField = fields.at(1).trimmed();
+        const QString source = sourceField.left(sourceField.indexOf(QLatin1Char(' '))).toString();
+        versionsWithSources.insert(version, source);
+        if (m_logger)
+            m_logger->debug(
+                QStringLiteral("QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(const QStringList&) const"),
+                // One substitution pass, so that a "%1" inside a version
+                // cannot pull the source into the version's place.
+                QStringLiteral("Found: version=%1, source=%2").arg(version, source));
+    }
+    return versionsWithSources;
+}
+
+std::optional<QStringList> UpdateValidator::runShellCommand(QString const& commandLine,
+                                                            QString const& failureMessage) const
+{
+    const ChildProcess::Result result = ChildProcess::runShell(commandLine);
+    if (!result.succeeded) {
+        if (m_logger) {
+            m_logger->error(failureMessage);
+            m_logger->error(QString::fromLocal8Bit(result.standardError));
+        }
+        return std::nullopt;
+    }
+    return QString::fromLocal8Bit(result.standardOutput).split(QLatin1Char('\n'));
+}

@@ -1,0 +1,17 @@
+#include "ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+// The versions-with-sources command relies on GNU awk's three-argument
+// match(); with another awk its policy stage fails silently and release
+// versions lose their sources.
+TEST(AptTools, AwkHasThreeArgumentMatch)
+{
+    const auto result = ChildProcess::runShell(
+        QStringLiteral("echo 'release v=1.7.5,o=Orvel' | awk '{ match($0, /v=([^,]+)/, ver); print ver[1] }'"));
+    ASSERT_TRUE(result.succeeded);
+    EXPECT_EQ(result.standardOutput, QByteArray("1.7.5\n"))
+        << "awk lacks the three-argument match(); install the Debian package gawk "
+           "and make it the awk alternative. awk said: "
+        << result.standardError.toStdString();
+}

@@ -1,0 +1,178 @@
+#include "AptWorld.h"
+#include "LinearValidator.h"
+#include "LogFile.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString checkName = QStringLiteral("virtual bool LinearValidator::check()");
+const QString majorError = QStringLiteral("Error: The versions of the available latest update is different, it's prohibited");
+const QString designError = QStringLiteral("Error: The versions of the system design is different, it's prohibited");
+
+QSet<QString> setOf(const QStringList& list)
+{
+    return QSet<QString>(list.cbegin(), list.cend());
+}
+
+QStringList withPrefix(const QStringList& messages, const QString& prefix)
+{
+    QStringList kept;
+    for (const QString& message : messages)
+        if (message.startsWith(prefix))
+            kept << message;
+    return kept;
+}
+
+// Installed 1.7.2; no repository at all, so verdicts come from the setters.
+class LinearValidatorOffline : public ::testing::Test
+{
+protected:
+    AptWorld world{QStringLiteral("1.7.2"), {}};
+    LogFile log;
+
+    bool checkOffered(const QStringList& offered)
+    {
+        LinearValidator validator(log.logger(), {});
+        validator.setAvailableVersions(offered);
+        const bool verdict = validator.check();
+        invalid = validator.getInvalidSources();
+        return verdict;
+    }
+    QStringList errors() const
+    {
+        QStringList errors;
+        for (const QString& message : log.messages())
+            if (message.startsWith(QLatin1String("Error: ")))
+                errors << message;
+        return errors;
+    }
+    QSet<QString> invalid;
+};
+
+} // namespace
+
+TEST(LinearValidator, AcceptsEveryVersionOfTheInstalledLineFromRealApt)
+{
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("main"), QStringLiteral("1.7.5"),
+                     {QStringLiteral("1.0+v1.7.3"), QStringLiteral("1.0+v1.7.9"), QStringLiteral("1.0+v1.7.2.1")}}});
+    LogFile log;
+    LinearValidator validator(log.logger(), {});
+    EXPECT_TRUE(validator.check());
+    EXPECT_TRUE(validator.getInvalidSources().isEmpty());
+
+    const QStringList messages = log.messages();
+    const QString ctor = QStringLiteral("LinearValidator::LinearValidator(std::shared_ptr<Logger>, const QStringList&)");
+    EXPECT_EQ(messages.mid(0, 3),
+              (QStringList{ctor, ctor + QStringLiteral(": current orvel version = 1.7.2"),
+                           ctor + QStringLiteral(": available orvel version = 1.7.9 1.7.3 1.7.2.1")}));
+    EXPECT_EQ(messages.at(3), checkName);
+    EXPECT_EQ(withPrefix(messages, checkName + QStringLiteral(": ")),
+              (QStringList{checkName + QStringLiteral(": currentDesignVersion = 1"),
+                           checkName + QStringLiteral(": currentMajorVersion = 7"),
+                           checkName + QStringLiteral(": avail = 1.7.9"),
+                           checkName + QStringLiteral(": avail = 1.7.3"),
+                           checkName + QStringLiteral(": avail = 1.7.2.1")}));
+    EXPECT_EQ(messages.last(), QStringLiteral("Update is linear"));
+}
+
+TEST(LinearValidator, RefusesMajorVersionJumpWithEverySourceThatOffersIt)
+{
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("main"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.7.3")}},
+                    {QStringLiteral("next"), QStringLiteral("1.8.0"), {QStringLiteral("1.0+v1.8.0")}},
+                    {QStringLiteral("mirror"), QString(), {QStringLiteral("1.0+v1.8.0")}}});
+    LogFile log(Logger::Info);
+    LinearValidator validator(log.logger(), {});
+    EXPECT_FALSE(validator.check());
+    EXPECT_EQ(validator.getInvalidSources(),
+              setOf({world.url(QStringLiteral("next")), world.url(QStringLiteral("mirror"))}));
+    EXPECT_EQ(log.messages(), QStringList{majorError});
+}
+
+TEST(LinearValidator, ExaminesEveryVersionAndGathersAllRefusedSources)
+{
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("a"), QString(), {QStringLiteral("1.0+v1.8.0"), QStringLiteral("1.0+v1.7.3")}},
+                    {QStringLiteral("b"), QString(), {QStringLiteral("1.0+v2.7.0")}},
+                    {QStringLiteral("c"), QString(), {QStringLiteral("1.0+v2.7.0"), QStringLiteral("1.0+v1.9.1")}}});
+    LogFile log(Logger::Info);
+    LinearValidator validator(log.logger(), {});
+    EXPECT_FALSE(validator.check());
+    EXPECT_EQ(validator.getInvalidSources(), setOf({world.url(QStringLiteral("a")), world.url(QStringLiteral("b")),
+                                                    world.url(QStringLiteral("c"))}));
+    const QStringList messages = log.messages();
+    EXPECT_EQ(messages.count(majorError), 2);
+    EXPECT_EQ(messages.count(designError), 1);
+    EXPECT_FALSE(messages.contains(QStringLiteral("Update is linear")));
+
+    // The same verdict and sources without a logger, and nothing written.
+    LogFile silent;
+    LinearValidator quiet(nullptr, {});
+    EXPECT_FALSE(quiet.check());
+    EXPECT_EQ(quiet.getInvalidSources(), validator.getInvalidSources());
+    EXPECT_FALSE(silent.exists());
+}
+
+TEST_F(LinearValidatorOffline, RefusesDesignChangeAndReportsMajorFirst)
+{
+    EXPECT_FALSE(checkOffered({QStringLiteral("2.7.0")}));
+    EXPECT_EQ(errors(), QStringList{designError});
+    EXPECT_FALSE(checkOffered({QStringLiteral("2.8.0")}));
+    EXPECT_EQ(errors(), (QStringList{designError, majorError}));
+}
+
+TEST_F(LinearValidatorOffline, ComparesComponentsAsExactText)
+{
+    EXPECT_FALSE(checkOffered({QStringLiteral("1.07.2")}));
+    EXPECT_FALSE(checkOffered({QStringLiteral("01.7.2")}));
+    EXPECT_FALSE(checkOffered({QStringLiteral("1..2")}));
+    EXPECT_FALSE(checkOffered({QStringLiteral("1. 7.2")}));
+    EXPECT_TRUE(checkOffered({QStringLiteral("1.7.3"), QStringLiteral("1.7.4"), QStringLiteral("1.7.x.y.z")}));
+}
+
+TEST_F(LinearValidatorOffline, IgnoresVersionsWithFewerThanThreeComponents)
+{
+    EXPECT_TRUE(checkOffered({QStringLiteral("1.8"), QStringLiteral("2"), QString()}));
+    EXPECT_TRUE(withPrefix(log.messages(), checkName + QStringLiteral(": avail")).isEmpty());
+    EXPECT_TRUE(checkOffered({}));
+    EXPECT_EQ(log.messages().last(), QStringLiteral("Update is linear"));
+}
+
+TEST_F(LinearValidatorOffline, ShortInstalledVersionCountsAsNinetyNine)
+{
+    for (const QString& installed : {QStringLiteral("1.7"), QString()}) {
+        LinearValidator validator(log.logger(), {});
+        validator.setCurrentOrvelVersion(installed);
+        validator.setAvailableVersions({QStringLiteral("1.7.2")});
+        EXPECT_FALSE(validator.check());
+        validator.setAvailableVersions({QStringLiteral("99.99.0")});
+        EXPECT_TRUE(validator.check());
+    }
+    EXPECT_TRUE(withPrefix(log.messages(), checkName + QStringLiteral(": current")).isEmpty());
+    EXPECT_EQ(errors(), (QStringList{majorError, majorError}));
+}
+
+TEST_F(LinearValidatorOffline, RepeatedRefusalIsLoggedEachTime)
+{
+    EXPECT_FALSE(checkOffered({QStringLiteral("1.8.0"), QStringLiteral("1.8.0")}));
+    EXPECT_EQ(withPrefix(log.messages(), checkName + QStringLiteral(": avail")).size(), 2);
+    EXPECT_EQ(errors(), (QStringList{majorError, majorError}));
+    // No source offers 1.8.0 here: the refusal stands without sources.
+    EXPECT_TRUE(invalid.isEmpty());
+}
+
+TEST(LinearValidator, EveryCheckStartsFromAnEmptySet)
+{
+    AptWorld world(QStringLiteral("1.7.2"), {{QStringLiteral("next"), QString(), {QStringLiteral("1.0+v1.8.0")}}});
+    LinearValidator validator(nullptr, {});
+    EXPECT_FALSE(validator.check());
+    EXPECT_EQ(validator.getInvalidSources(), setOf({world.url(QStringLiteral("next"))}));
+    EXPECT_FALSE(validator.check());
+    EXPECT_EQ(validator.getInvalidSources().size(), 1);
+
+    validator.setAvailableVersions({QStringLiteral("1.7.3")});
+    EXPECT_TRUE(validator.check());
+    EXPECT_TRUE(validator.getInvalidSources().isEmpty());
+}

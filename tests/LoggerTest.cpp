@@ -1,0 +1,151 @@
+#include "LogFile.h"
+#include "Logger.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Writes one line of every kind and returns the messages that reached the file.
+QStringList writeAllKinds(Logger::Level threshold)
+{
+    LogFile log(threshold);
+    log.logger()->debug(QStringLiteral("d"));
+    log.logger()->info(QStringLiteral("i"));
+    log.logger()->warning(QStringLiteral("w"));
+    log.logger()->error(QStringLiteral("e"));
+    return log.messages();
+}
+
+Logger::Level levelAfter(const QString& word)
+{
+    // A probe logger at Error, then the word: the level is found by what
+    // passes the threshold.
+    LogFile log(Logger::Error);
+    log.logger()->setLevel(word);
+    log.logger()->debug(QStringLiteral("0"));
+    log.logger()->info(QStringLiteral("10"));
+    log.logger()->warning(QStringLiteral("20"));
+    log.logger()->error(QStringLiteral("30"));
+    const QStringList written = log.messages();
+    return static_cast<Logger::Level>(written.isEmpty() ? -1 : written.first().toInt());
+}
+
+} // namespace
+
+TEST(Logger, ThresholdDecidesWhichKindsAreWritten)
+{
+    const QStringList all{QStringLiteral("d"), QStringLiteral("i"), QStringLiteral("w"), QStringLiteral("e")};
+    EXPECT_EQ(writeAllKinds(Logger::Debug), all);
+    EXPECT_EQ(writeAllKinds(Logger::Info), all.mid(1));
+    EXPECT_EQ(writeAllKinds(Logger::Error), QStringList{QStringLiteral("e")});
+    EXPECT_EQ(writeAllKinds(static_cast<Logger::Level>(15)), all.mid(2));
+    EXPECT_EQ(writeAllKinds(static_cast<Logger::Level>(31)), QStringList());
+    EXPECT_EQ(writeAllKinds(static_cast<Logger::Level>(-5)), all);
+}
+
+TEST(Logger, LevelWordsAreCaseSensitiveAndUnknownWordsGiveInfo)
+{
+    EXPECT_EQ(levelAfter(QStringLiteral("debug")), Logger::Debug);
+    EXPECT_EQ(levelAfter(QStringLiteral("info")), Logger::Info);
+    EXPECT_EQ(levelAfter(QStringLiteral("warning")), Logger::Warning);
+    EXPECT_EQ(levelAfter(QStringLiteral("error")), Logger::Error);
+    for (const char* word : {"Warning", "WARNING", "Error", "", "verbose"})
+        EXPECT_EQ(levelAfter(QString::fromLatin1(word)), Logger::Info) << word;
+}
+
+TEST(Logger, DebugFormsJoinKeyValueAndNumber)
+{
+    LogFile log;
+    log.logger()->debug(QStringLiteral("K"), QStringLiteral("V"));
+    log.logger()->debug(QStringLiteral("K"), QStringLiteral("V"), -5);
+    log.logger()->debug(QStringLiteral("K"), QStringLiteral("V"), 42);
+    // Placeholders inside the parts are text, not further substitutions.
+    log.logger()->debug(QStringLiteral("f(%1)"), QStringLiteral("v=%2"));
+    EXPECT_EQ(log.messages(), (QStringList{QStringLiteral("K: V"), QStringLiteral("K: V = -5"),
+                                           QStringLiteral("K: V = 42"), QStringLiteral("f(%1): v=%2")}));
+}
+
+TEST(Logger, LineCarriesLocalTimestampThenSeparator)
+{
+    LogFile log;
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    log.logger()->info(QStringLiteral("hello"));
+    const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+
+    ASSERT_EQ(log.lines().size(), 1);
+    const QString line = log.lines().first();
+    ASSERT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d - hello$"))
+                    .match(line)
+                    .hasMatch())
+        << line.toStdString();
+    const QDateTime stamp = QDateTime::fromString(line.left(19), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    EXPECT_TRUE(stamp >= before.addMSecs(-before.time().msec()) && stamp <= after);
+}
+
+TEST(Logger, AppendsOldestFirstAndNeverTruncates)
+{
+    LogFile log;
+    ASSERT_FALSE(log.exists());
+    log.logger()->error(QStringLiteral("first"));
+    log.logger()->error(QStringLiteral("second"));
+    EXPECT_EQ(log.messages(), (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+
+    // Another writer in between, and the file removed: every line lands at the end.
+    {
+        QFile file(log.path());
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write("2000-01-01 00:00:00 - other\n");
+    }
+    log.logger()->error(QStringLiteral("third"));
+    EXPECT_EQ(log.messages().last(), QStringLiteral("third"));
+    EXPECT_EQ(log.messages().size(), 4);
+    QFile::remove(log.path());
+    log.logger()->error(QStringLiteral("again"));
+    EXPECT_EQ(log.messages(), QStringList{QStringLiteral("again")});
+}
+
+TEST(Logger, MultiLineAndEmptyMessagesAreWrittenUnchanged)
+{
+    LogFile log;
+    log.logger()->info(QStringLiteral("one\ntwo"));
+    log.logger()->info(QString());
+    const QStringList lines = log.lines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines.at(0).endsWith(QStringLiteral(" - one")));
+    EXPECT_EQ(lines.at(1), QStringLiteral("two"));
+    EXPECT_TRUE(lines.at(2).endsWith(QStringLiteral(" - ")));
+    EXPECT_EQ(lines.at(2).size(), 22);
+}
+
+TEST(Logger, UnopenablePathLosesTheLineQuietly)
+{
+    LogFile log;
+    Logger emptyPath(QString(), Logger::Debug);
+    emptyPath.error(QStringLiteral("lost"));
+    Logger missingDirectory(log.path() + QStringLiteral(".d/none/x.log"), Logger::Debug);
+    missingDirectory.error(QStringLiteral("lost"));
+    EXPECT_FALSE(QFile::exists(log.path() + QStringLiteral(".d")));
+
+    // The next line, to a path that works again, is written.
+    missingDirectory.setLogFile(log.path());
+    missingDirectory.error(QStringLiteral("kept"));
+    EXPECT_EQ(log.messages(), QStringList{QStringLiteral("kept")});
+}
+
+TEST(Logger, ChangesOfPathAndLevelTakeEffectWithTheNextLine)
+{
+    LogFile first;
+    LogFile second;
+    Logger logger(first.path(), Logger::Error);
+    logger.info(QStringLiteral("dropped"));
+    logger.setLevel(Logger::Info);
+    logger.info(QStringLiteral("to first"));
+    logger.setLogFile(second.path());
+    logger.info(QStringLiteral("to second"));
+    EXPECT_EQ(first.messages(), QStringList{QStringLiteral("to first")});
+    EXPECT_EQ(second.messages(), QStringList{QStringLiteral("to second")});
+}

@@ -1,0 +1,36 @@
+#include "AptWorld.h"
+
+#include "ChildProcess.h"
+
+#include <stdexcept>
+
+AptWorld::AptWorld(const QString& installed, const QVector<Repo>& repos)
+{
+    if (!m_dir.isValid())
+        throw std::runtime_error("cannot create a temporary directory for the apt world");
+    QStringList arguments{m_dir.path(), installed};
+    for (const Repo& repo : repos)
+        arguments << repo.name + QLatin1Char(':') + repo.release + QLatin1Char(':')
+                + repo.packageVersions.join(QLatin1Char(','));
+    const ChildProcess::Result result = ChildProcess::run(builder(), arguments, 120000);
+    if (!result.succeeded || !result.standardError.isEmpty())
+        throw std::runtime_error("make-apt-world failed: " + result.standardError.toStdString());
+
+    m_environment.set("APT_CONFIG", (m_dir.path() + QStringLiteral("/apt.conf")).toLocal8Bit());
+    m_environment.set("ORVEL_SYSROOT", (m_dir.path() + QStringLiteral("/sysroot")).toLocal8Bit());
+}
+
+QString AptWorld::directory() const
+{
+    return m_dir.path();
+}
+
+QString AptWorld::url(const QString& repoName) const
+{
+    return QStringLiteral("file:") + m_dir.path() + QStringLiteral("/repos/") + repoName;
+}
+
+QString AptWorld::builder()
+{
+    return QStringLiteral(ORVEL_TEST_SUPPORT_DIR "/make-apt-world");
+}

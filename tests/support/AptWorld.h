@@ -1,0 +1,41 @@
+#pragma once
+
+#include "ScopedEnvironment.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVector>
+
+/**
+ * A real, offline apt world in a temporary directory, made by the
+ * make-apt-world script, and active for the lifetime of the object:
+ * APT_CONFIG and ORVEL_SYSROOT point at it, so apt-cache and the
+ * system-version stand-in see only it.
+ */
+class AptWorld
+{
+public:
+    struct Repo {
+        QString name;
+        /// Release version, shown by "apt-cache policy" as "release v=...".
+        QString release;
+        /// Package versions of orvel-version, e.g. "1.0+v1.7.5.16".
+        QStringList packageVersions;
+    };
+
+    /// @p installed "-" writes no version file. Throws std::runtime_error
+    /// when the world cannot be built.
+    AptWorld(const QString& installed, const QVector<Repo>& repos);
+
+    QString directory() const;
+    /// Source URL of a repository as apt reports it.
+    QString url(const QString& repoName) const;
+
+    /// Path of the builder script.
+    static QString builder();
+
+private:
+    QTemporaryDir m_dir;
+    ScopedEnvironment m_environment;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "ScopedEnvironment.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVector>
+
+/**
+ * Puts the fake apt-cache of tests/support/fake-bin first on PATH for the
+ * lifetime of the object. Its behaviour is set per apt-cache command
+ * ("policy", "madison") or, with an empty command, for all of them.
+ */
+class FakeAptCache
+{
+public:
+    FakeAptCache();
+
+    void setStdout(const QString& command, const QByteArray& text);
+    void setStderr(const QString& command, const QByteArray& text);
+    void setExitCode(const QString& command, int code);
+    void setSleepSeconds(const QString& command, int seconds);
+    /// Makes apt-cache kill the shell that started it.
+    void setKillsShell(const QString& command);
+
+    /// Arguments of every call so far, oldest first.
+    QVector<QStringList> calls() const;
+    /// "PID PGID" of a sleeping call, as it recorded them.
+    QByteArray sleeperIds() const;
+
+private:
+    void write(const QString& command, const QString& what, const QByteArray& content);
+
+    QTemporaryDir m_dir;
+    ScopedEnvironment m_environment;
+};

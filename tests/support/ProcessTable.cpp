@@ -1,0 +1,34 @@
+#include "ProcessTable.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace ProcessTable {
+
+QList<pid_t> membersOfGroup(pid_t group)
+{
+    QList<pid_t> members;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        bool isPid = false;
+        const pid_t pid = entry.toInt(&isPid);
+        if (!isPid)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        // "pid (comm) state ppid pgrp ..."
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields.at(2).toInt() == group)
+            members << pid;
+    }
+    return members;
+}
+
+bool exists(pid_t pid)
+{
+    return QFile::exists(QStringLiteral("/proc/%1").arg(pid));
+}
+
+} // namespace ProcessTable

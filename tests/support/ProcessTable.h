@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QList>
+
+#include <sys/types.h>
+
+/// What /proc says about processes, for tests that check nothing is left behind.
+namespace ProcessTable {
+/// Every process (zombies included) whose process group is @p group.
+QList<pid_t> membersOfGroup(pid_t group);
+/// Whether a process with this id exists at all, zombie or not.
+bool exists(pid_t pid);
+}
