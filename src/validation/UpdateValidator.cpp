@@ -24,6 +24,7 @@ void UpdateValidator::setCurrentOrvelVersion(QString const& version)
 void UpdateValidator::setAvailableVersions(QStringList const& versions)
 {
     m_availableVersions = versions;
+    m_versionQueryFailed = false;
     if (m_logger)
         m_logger->debug(QStringLiteral("void UpdateValidator::setAvailableVersions(const QStringList&)"),
                         QStringLiteral("available orvel version = ")

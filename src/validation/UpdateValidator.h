@@ -34,6 +34,7 @@ public:
     virtual bool check() = 0;
 
     void setCurrentOrvelVersion(QString const& version);
+    /// Also ends the state of a failed version query (m_versionQueryFailed).
     void setAvailableVersions(QStringList const& versions);
     /// A null logger switches logging off.
     void setLogger(std::shared_ptr<Logger> logger);
@@ -72,4 +73,8 @@ protected:
     QStringList m_availableVersions;
     QStringList m_aptArgs;
     QSet<QString> m_invalidSources;
+    /// Set by a subclass whose own query of the offered versions failed, so
+    /// that m_availableVersions is unknown rather than empty. Cleared when
+    /// setAvailableVersions() supplies the versions.
+    bool m_versionQueryFailed = false;
 };

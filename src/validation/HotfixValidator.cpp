@@ -1,0 +1,115 @@
+#include "HotfixValidator.h"
+
+#include <algorithm>
+
+namespace {
+const QString constructorName = QStringLiteral("HotfixValidator::HotfixValidator(std::shared_ptr<Logger>, const QStringList&)");
+const QString checkName = QStringLiteral("virtual bool HotfixValidator::check()");
+const QString queryName = QStringLiteral("QStringList HotfixValidator::m_getAvailableVersion() const");
+const QString hotfixMarker = QStringLiteral("hotfix");
+
+// Single quotes keep every character literal in bash; a quote itself is
+// closed, escaped and reopened.
+QString quotedForShell(QString argument)
+{
+    return QLatin1Char('\'') + argument.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
+}
+}
+
+HotfixValidator::HotfixValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
+    : UpdateValidator(std::move(logger), aptArgs)
+{
+    m_availableVersions = m_getAvailableVersion();
+    // A query that ran always yields at least one (possibly empty) line, so
+    // an empty list means that it failed.
+    m_versionQueryFailed = m_availableVersions.isEmpty();
+    if (m_logger) {
+        m_logger->debug(constructorName);
+        m_logger->debug(constructorName, QStringLiteral("current orvel version = ") + m_currentOrvelVersion);
+        m_logger->debug(constructorName, QStringLiteral("available orvel version (deduplicated) = ")
+                                             + m_availableVersions.join(QLatin1Char(' ')));
+    }
+}
+
+HotfixValidator::~HotfixValidator() = default;
+
+QString HotfixValidator::m_getAptCacheCommand() const
+{
+    QStringList quoted;
+    quoted.reserve(m_aptArgs.size());
+    for (const QString& argument : m_aptArgs)
+        quoted << quotedForShell(argument);
+    return QStringLiteral("apt-cache policy %1 | grep -oP 'v=\\K[^,]+'").arg(quoted.join(QLatin1Char(' ')));
+}
+
+QStringList HotfixValidator::m_getAvailableVersion() const
+{
+    const std::optional<QStringList> lines = runShellCommand(
+        m_getAptCacheCommand(), QStringLiteral("Unable to get available versions for hotfix validation"));
+    if (!lines)
+        return {};
+    if (m_logger)
+        m_logger->debug(queryName, QStringLiteral("available orvel version (duplicated) = ")
+                                       + lines->join(QLatin1Char(' ')));
+    const QSet<QString> distinct(lines->cbegin(), lines->cend());
+    return QStringList(distinct.cbegin(), distinct.cend());
+}
+
+bool HotfixValidator::m_isUpdateSameMinorVersion(const QStringList& first, const QStringList& second) const
+{
+    if (first.size() < 3 || second.size() < 3)
+        return false;
+    return first.at(0) == second.at(0) && first.at(1) == second.at(1) && first.at(2) == second.at(2);
+}
+
+bool HotfixValidator::m_isMinorAvailableForHotfix(const QStringList& versions, const QStringList& hotfix) const
+{
+    return std::any_of(versions.cbegin(), versions.cend(), [&](const QString& version) {
+        return !version.contains(hotfixMarker)
+            && m_isUpdateSameMinorVersion(version.split(QLatin1Char('.')), hotfix);
+    });
+}
+
+bool HotfixValidator::check()
+{
+    if (m_logger)
+        m_logger->debug(checkName);
+
+    // Without the offered versions nothing can be judged: refuse rather
+    // than pass an update that was never examined.
+    if (m_versionQueryFailed) {
+        m_invalidSources.clear();
+        if (m_logger)
+            m_logger->error(QStringLiteral("Hotfix check failed"));
+        return false;
+    }
+
+    const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
+    const QMultiHash<QString, QString> versionsWithSources = getVersionsWithSources();
+    m_invalidSources.clear();
+
+    bool allowed = true;
+    for (const QString& version : m_availableVersions) {
+        const QStringList components = version.split(QLatin1Char('.'));
+        if (!components.last().contains(hotfixMarker)) {
+            if (m_logger)
+                m_logger->debug(checkName, QStringLiteral("%1 is not hotfix repo").arg(version));
+        } else if (m_isUpdateSameMinorVersion(current, components)) {
+            if (m_logger)
+                m_logger->debug(checkName, QStringLiteral("%1 is hotfix repo of current version").arg(version));
+        } else if (m_isMinorAvailableForHotfix(m_availableVersions, components)) {
+            if (m_logger)
+                m_logger->debug(checkName,
+                                QStringLiteral("%1 is hotfix repo with corresponding minor version").arg(version));
+        } else {
+            if (m_logger) {
+                m_logger->error(QStringLiteral("Hotfix check failed"));
+                m_logger->error(QStringLiteral("Forbidden version = ") + version);
+            }
+            const QList<QString> sources = versionsWithSources.values(version);
+            m_invalidSources.unite(QSet<QString>(sources.cbegin(), sources.cend()));
+            allowed = false;
+        }
+    }
+    return allowed;
+}

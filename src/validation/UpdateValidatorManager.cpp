@@ -1,0 +1,68 @@
+#include "UpdateValidatorManager.h"
+
+#include "HotfixValidator.h"
+#include "LinearValidator.h"
+
+namespace {
+QStringList decodedUtf8(const std::vector<std::string>& arguments)
+{
+    QStringList decoded;
+    decoded.reserve(static_cast<int>(arguments.size()));
+    for (const std::string& argument : arguments)
+        decoded << QString::fromUtf8(argument.data(), static_cast<int>(argument.size()));
+    return decoded;
+}
+}
+
+UpdateValidatorManager::UpdateValidatorManager(std::shared_ptr<Logger> logger,
+                                               const std::vector<std::string>& aptArgs)
+    : UpdateValidatorManager(std::move(logger), decodedUtf8(aptArgs))
+{
+}
+
+UpdateValidatorManager::UpdateValidatorManager(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
+{
+    auto linear = std::make_shared<LinearValidator>(logger, aptArgs);
+    auto hotfix = std::make_shared<HotfixValidator>(logger, aptArgs);
+    m_validators.reserve(2);
+    m_validators << linear << hotfix;
+}
+
+bool UpdateValidatorManager::check()
+{
+    bool allowed = true;
+    for (const auto& validator : qAsConst(m_validators))
+        if (validator && !validator->check())
+            allowed = false;
+    return allowed;
+}
+
+QStringList UpdateValidatorManager::getAllInvalidSources() const
+{
+    QSet<QString> sources;
+    for (const auto& validator : m_validators)
+        if (validator)
+            sources.unite(validator->getInvalidSources());
+    return QStringList(sources.cbegin(), sources.cend());
+}
+
+void UpdateValidatorManager::setCurrentOrvelVersion(const QString& version)
+{
+    for (const auto& validator : qAsConst(m_validators))
+        if (validator)
+            validator->setCurrentOrvelVersion(version);
+}
+
+void UpdateValidatorManager::setAvailableVersions(const QStringList& versions)
+{
+    for (const auto& validator : qAsConst(m_validators))
+        if (validator)
+            validator->setAvailableVersions(versions);
+}
+
+void UpdateValidatorManager::setLogger(std::shared_ptr<Logger> logger)
+{
+    for (const auto& validator : qAsConst(m_validators))
+        if (validator)
+            validator->setLogger(logger);
+}

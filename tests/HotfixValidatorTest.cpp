@@ -1,0 +1,205 @@
+#include "AptWorld.h"
+#include "FakeAptCache.h"
+#include "HotfixValidator.h"
+#include "LogFile.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString checkName = QStringLiteral("virtual bool HotfixValidator::check()");
+const QString failed = QStringLiteral("Hotfix check failed");
+
+QSet<QString> setOf(const QStringList& list)
+{
+    return QSet<QString>(list.cbegin(), list.cend());
+}
+
+QStringList errorsIn(const QStringList& messages)
+{
+    QStringList errors;
+    for (const QString& message : messages)
+        if (!message.contains(QLatin1String("::")))
+            errors << message;
+    return errors;
+}
+
+// Installed 2.5.1 and no repository: the offered versions come from the
+// setter, so every rule of the table can be reached directly.
+class HotfixRules : public ::testing::Test
+{
+protected:
+    AptWorld world{QStringLiteral("2.5.1"), {}};
+    LogFile log;
+
+    bool checkOffered(const QStringList& offered, const QString& installed = QStringLiteral("2.5.1"))
+    {
+        HotfixValidator validator(log.logger(), {});
+        validator.setCurrentOrvelVersion(installed);
+        validator.setAvailableVersions(offered);
+        return validator.check();
+    }
+    QString lastMessage() const { return log.messages().last(); }
+};
+
+} // namespace
+
+TEST_F(HotfixRules, AcceptsRegularVersionsWhateverTheirMinor)
+{
+    EXPECT_TRUE(checkOffered({QStringLiteral("3.0.0"), QStringLiteral("2.5.1.Hotfix"), QStringLiteral("2.HOTFIX.1"),
+                              QStringLiteral("2.hotfix.1"), QString()}));
+    EXPECT_EQ(lastMessage(), checkName + QStringLiteral(":  is not hotfix repo"));
+}
+
+TEST_F(HotfixRules, AcceptsHotfixOfTheInstalledRelease)
+{
+    EXPECT_TRUE(checkOffered({QStringLiteral("2.5.1.hotfix3")}));
+    EXPECT_EQ(lastMessage(), checkName + QStringLiteral(": 2.5.1.hotfix3 is hotfix repo of current version"));
+    EXPECT_TRUE(checkOffered({QStringLiteral("2.5.1.4.hotfix")}));
+}
+
+TEST_F(HotfixRules, AcceptsHotfixWhoseRegularReleaseIsOffered)
+{
+    EXPECT_TRUE(checkOffered({QStringLiteral("2.4.0.hotfix"), QStringLiteral("2.4.0.7")}));
+    EXPECT_TRUE(log.messages().contains(
+        checkName + QStringLiteral(": 2.4.0.hotfix is hotfix repo with corresponding minor version")));
+}
+
+TEST_F(HotfixRules, RefusesHotfixWithoutItsRegularRelease)
+{
+    EXPECT_FALSE(checkOffered({QStringLiteral("2.4.0.hotfix")}));
+    EXPECT_EQ(errorsIn(log.messages()), (QStringList{failed, QStringLiteral("Forbidden version = 2.4.0.hotfix")}));
+    // Another hotfix of the same release is no regular release.
+    EXPECT_FALSE(checkOffered({QStringLiteral("2.4.0.hotfix"), QStringLiteral("2.4.0.hotfix2")}));
+    // A marker anywhere disqualifies the candidate, even in a middle component.
+    EXPECT_FALSE(checkOffered({QStringLiteral("2.4.hotfix.hotfix"), QStringLiteral("2.4.hotfix.1")}));
+    // Short versions never share a minor version.
+    EXPECT_FALSE(checkOffered({QStringLiteral("2.hotfix"), QStringLiteral("2")}));
+    EXPECT_FALSE(checkOffered({QStringLiteral("2.5.1.hotfix")}, QStringLiteral("2.5")));
+    // Components are exact texts.
+    EXPECT_FALSE(checkOffered({QStringLiteral("2.05.1.hotfix")}));
+}
+
+TEST(HotfixValidator, JudgesReleaseVersionsOfRealRepositories)
+{
+    AptWorld world(QStringLiteral("2.5.1"),
+                   {{QStringLiteral("base"), QStringLiteral("2.5.1"), {}},
+                    {QStringLiteral("current-fix"), QStringLiteral("2.5.1.hotfix3"), {}},
+                    {QStringLiteral("old"), QStringLiteral("2.4.0.7"), {}},
+                    {QStringLiteral("old-fix"), QStringLiteral("2.4.0.hotfix"), {}},
+                    {QStringLiteral("stray-fix"), QStringLiteral("2.3.0.hotfix1"), {}},
+                    {QStringLiteral("stray-mirror"), QStringLiteral("2.3.0.hotfix1"), {}}});
+    LogFile log;
+    HotfixValidator validator(log.logger(), {});
+    EXPECT_FALSE(validator.check());
+    EXPECT_EQ(validator.getInvalidSources(),
+              setOf({world.url(QStringLiteral("stray-fix")), world.url(QStringLiteral("stray-mirror"))}));
+
+    const QStringList messages = log.messages();
+    const QString query = QStringLiteral("QStringList HotfixValidator::m_getAvailableVersion() const: "
+                                         "available orvel version (duplicated) = ");
+    ASSERT_TRUE(messages.at(0).startsWith(query));
+    // Every source's line, the repeated one twice, and the empty piece after
+    // the final newline.
+    QStringList duplicated = messages.at(0).mid(query.size()).split(QLatin1Char(' '));
+    std::sort(duplicated.begin(), duplicated.end());
+    EXPECT_EQ(duplicated, (QStringList{QString(), QStringLiteral("2.3.0.hotfix1"), QStringLiteral("2.3.0.hotfix1"),
+                                       QStringLiteral("2.4.0.7"), QStringLiteral("2.4.0.hotfix"),
+                                       QStringLiteral("2.5.1"), QStringLiteral("2.5.1.hotfix3")}));
+    EXPECT_EQ(errorsIn(messages), (QStringList{failed, QStringLiteral("Forbidden version = 2.3.0.hotfix1")}));
+    EXPECT_TRUE(messages.contains(checkName + QStringLiteral(":  is not hotfix repo")));
+
+    // The same verdict without a logger; a passing check empties the set.
+    HotfixValidator quiet(nullptr, {});
+    EXPECT_FALSE(quiet.check());
+    EXPECT_EQ(quiet.getInvalidSources(), validator.getInvalidSources());
+    quiet.setAvailableVersions({QStringLiteral("2.5.1.hotfix3")});
+    EXPECT_TRUE(quiet.check());
+    EXPECT_TRUE(quiet.getInvalidSources().isEmpty());
+}
+
+TEST(HotfixValidator, ForbiddenVersionsSharingASourceListItOnce)
+{
+    AptWorld world(QStringLiteral("2.5.1"),
+                   {{QStringLiteral("shared"), QString(),
+                     {QStringLiteral("1.0+v2.4.0.hotfix"), QStringLiteral("1.0+v2.3.0.hotfix")}}});
+    LogFile log(Logger::Error);
+    HotfixValidator validator(log.logger(), {});
+    validator.setAvailableVersions({QStringLiteral("2.4.0.hotfix"), QStringLiteral("2.3.0.hotfix"),
+                                    QStringLiteral("2.2.0.hotfix")});
+    EXPECT_FALSE(validator.check());
+    EXPECT_EQ(validator.getInvalidSources(), setOf({world.url(QStringLiteral("shared"))}));
+    EXPECT_EQ(log.messages(), (QStringList{failed, QStringLiteral("Forbidden version = 2.4.0.hotfix"), failed,
+                                           QStringLiteral("Forbidden version = 2.3.0.hotfix"), failed,
+                                           QStringLiteral("Forbidden version = 2.2.0.hotfix")}));
+}
+
+TEST(HotfixValidator, ArgumentsReachAptCacheVerbatimAndRunNothing)
+{
+    QTemporaryDir dir;
+    const auto file = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    const QStringList args{
+        QStringLiteral("-o"), QStringLiteral("Dir::Etc::sourcelist=/x.list"),
+        QStringLiteral("; touch ") + file("semicolon"),
+        QStringLiteral("$(touch ") + file("dollar") + QLatin1Char(')'),
+        QStringLiteral("`touch ") + file("backquote") + QLatin1Char('`'),
+        QStringLiteral("it's'; touch ") + file("quote") + QStringLiteral("; '"),
+        QStringLiteral("line\ntouch ") + file("newline"),
+        QString(),
+        QStringLiteral("* ~ \\ \" | > ") + file("redirect"),
+    };
+    FakeAptCache fake;
+    fake.setStdout(QStringLiteral("policy"), " 500 file:/srv ./ Packages\n     release v=2.5.1,o=O\n");
+    HotfixValidator validator(nullptr, args);
+
+    ASSERT_EQ(fake.calls().size(), 1);
+    EXPECT_EQ(fake.calls().first(), QStringList{QStringLiteral("policy")} + args);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    EXPECT_TRUE(validator.check());
+}
+
+TEST(HotfixValidator, EmptyOutputIsOneEmptyVersionAndPasses)
+{
+    FakeAptCache fake;
+    fake.setExitCode(QStringLiteral("policy"), 0);
+    LogFile log;
+    HotfixValidator validator(log.logger(), {});
+    EXPECT_TRUE(validator.check());
+    EXPECT_TRUE(log.messages().contains(checkName + QStringLiteral(":  is not hotfix repo")));
+}
+
+TEST(HotfixValidator, FailedVersionQueryRefusesEveryCheck)
+{
+    FakeAptCache fake;
+    fake.setStdout(QStringLiteral("policy"), " 500 file:/srv ./ Packages\n     release v=2.5.1,o=O\n");
+    fake.setStderr(QStringLiteral("policy"), "killed while reading");
+    fake.setKillsShell(QStringLiteral("policy"));
+    LogFile log;
+    HotfixValidator validator(log.logger(), {});
+    EXPECT_EQ(errorsIn(log.messages()),
+              (QStringList{QStringLiteral("Unable to get available versions for hotfix validation"),
+                           QStringLiteral("killed while reading")}));
+
+    EXPECT_FALSE(validator.check());
+    EXPECT_FALSE(validator.check());
+    EXPECT_TRUE(validator.getInvalidSources().isEmpty());
+    EXPECT_EQ(log.messages().mid(log.messages().size() - 2), (QStringList{checkName, failed}));
+
+    // Versions supplied explicitly end the failed state.
+    validator.setAvailableVersions({QStringLiteral("2.4.0")});
+    EXPECT_TRUE(validator.check());
+}
+
+TEST(HotfixValidator, ArgumentWithNulCountsAsFailedQuery)
+{
+    FakeAptCache fake;
+    LogFile log(Logger::Error);
+    HotfixValidator validator(log.logger(), {QStringLiteral("-o") + QChar(0) + QStringLiteral("x")});
+    EXPECT_TRUE(fake.calls().isEmpty());
+    EXPECT_FALSE(validator.check());
+    EXPECT_EQ(log.messages(), (QStringList{QStringLiteral("Unable to get available versions for hotfix validation"),
+                                           QString(), failed}));
+}

@@ -1,0 +1,108 @@
+#include "AptWorld.h"
+#include "FakeAptCache.h"
+#include "LogFile.h"
+#include "UpdateValidatorManager.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList sorted(QStringList list)
+{
+    std::sort(list.begin(), list.end());
+    return list;
+}
+
+} // namespace
+
+TEST(UpdateValidatorManager, RefusesMajorJumpAndForbiddenHotfixWithSourcesOfBoth)
+{
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("main"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.7.5")}},
+                    {QStringLiteral("next"), QStringLiteral("1.8.0"), {QStringLiteral("1.0+v1.8.0")}},
+                    {QStringLiteral("fix"), QStringLiteral("1.6.0.hotfix2"), {}}});
+    LogFile log(Logger::Info);
+    UpdateValidatorManager manager(log.logger(), std::vector<std::string>{});
+    EXPECT_TRUE(manager.getAllInvalidSources().isEmpty());
+
+    EXPECT_FALSE(manager.check());
+    EXPECT_EQ(sorted(manager.getAllInvalidSources()),
+              sorted({world.url(QStringLiteral("next")), world.url(QStringLiteral("fix"))}));
+    EXPECT_EQ(log.messages(),
+              (QStringList{QStringLiteral("Error: The versions of the available latest update is different, it's prohibited"),
+                           QStringLiteral("Hotfix check failed"),
+                           QStringLiteral("Forbidden version = 1.6.0.hotfix2")}));
+}
+
+TEST(UpdateValidatorManager, RunsTheHotfixCheckAfterALinearRefusal)
+{
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("next"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.8.0")}}});
+    LogFile log;
+    UpdateValidatorManager manager(log.logger(), QStringList());
+    EXPECT_FALSE(manager.check());
+    EXPECT_EQ(manager.getAllInvalidSources(), QStringList{world.url(QStringLiteral("next"))});
+    EXPECT_TRUE(log.messages().contains(QStringLiteral("virtual bool HotfixValidator::check()")));
+
+    // Once the offered versions keep to the line, nothing is refused any more.
+    manager.setAvailableVersions({QStringLiteral("1.7.5")});
+    EXPECT_TRUE(manager.check());
+    EXPECT_TRUE(manager.getAllInvalidSources().isEmpty());
+}
+
+TEST(UpdateValidatorManager, SourceRefusedByBothIsListedOnce)
+{
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("bad"), QStringLiteral("1.6.0.hotfix"), {QStringLiteral("1.0+v1.8.0")}}});
+    UpdateValidatorManager manager(nullptr, QStringList());
+    EXPECT_FALSE(manager.check());
+    EXPECT_EQ(manager.getAllInvalidSources(), QStringList{world.url(QStringLiteral("bad"))});
+}
+
+TEST(UpdateValidatorManager, DecodesArgumentsAsUtf8OverTheirFullLength)
+{
+    FakeAptCache fake;
+    const std::string accented = "Dir::Etc::sourcelist=/srv/\xc3\xa9t\xc3\xa9.list";
+    UpdateValidatorManager manager(nullptr, std::vector<std::string>{"-o", accented});
+    const QVector<QStringList> calls = fake.calls();
+    ASSERT_EQ(calls.size(), 2); // madison for the linear check, policy for the hotfix check
+    const QString decoded = QStringLiteral("Dir::Etc::sourcelist=/srv/\u00e9t\u00e9.list");
+    EXPECT_EQ(calls.at(0), (QStringList{QStringLiteral("madison"), QStringLiteral("-o"), decoded,
+                                        QStringLiteral("orvel-version")}));
+    EXPECT_EQ(calls.at(1), (QStringList{QStringLiteral("policy"), QStringLiteral("-o"), decoded}));
+
+    // A NUL byte is kept, so that argument is never run cut short: the
+    // hotfix query fails and the manager refuses.
+    UpdateValidatorManager withNul(nullptr, std::vector<std::string>{std::string("-o\0x", 4)});
+    EXPECT_EQ(fake.calls().size(), 2);
+    EXPECT_FALSE(withNul.check());
+}
+
+TEST(UpdateValidatorManager, SettersReachEveryValidator)
+{
+    AptWorld world(QStringLiteral("1.7.2"), {});
+    LogFile first;
+    UpdateValidatorManager manager(first.logger(), QStringList());
+    manager.setLogger(nullptr);
+    manager.setCurrentOrvelVersion(QStringLiteral("1.8.0"));
+    manager.check();
+    const int linesWhileSilent = first.messages().size();
+
+    LogFile second;
+    manager.setLogger(second.logger());
+    manager.setCurrentOrvelVersion(QStringLiteral("1.8.1"));
+    manager.setAvailableVersions({QStringLiteral("1.8.2"), QStringLiteral("1.8.0.hotfix")});
+    EXPECT_FALSE(manager.check());
+
+    EXPECT_EQ(first.messages().size(), linesWhileSilent);
+    const QStringList messages = second.messages();
+    EXPECT_EQ(messages.count(QStringLiteral("void UpdateValidator::setCurrentOrvelVersion(const QString&): "
+                                            "current orvel version = 1.8.1")),
+              2);
+    EXPECT_EQ(messages.count(QStringLiteral("void UpdateValidator::setAvailableVersions(const QStringList&): "
+                                            "available orvel version = 1.8.2 1.8.0.hotfix")),
+              2);
+    // The linear check accepts 1.8.2 under 1.8.1; the hotfix check refuses 1.8.0.hotfix.
+    EXPECT_TRUE(messages.contains(QStringLiteral("Update is linear")));
+    EXPECT_TRUE(messages.contains(QStringLiteral("Forbidden version = 1.8.0.hotfix")));
+}
