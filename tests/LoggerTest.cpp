@@ -124,11 +124,18 @@ TEST(Logger, MultiLineAndEmptyMessagesAreWrittenUnchanged)
 TEST(Logger, UnopenablePathLosesTheLineQuietly)
 {
     LogFile log;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     Logger emptyPath(QString(), Logger::Debug);
     emptyPath.error(QStringLiteral("lost"));
+    Logger withNul(log.path() + QChar(0) + QStringLiteral("x"), Logger::Debug);
+    withNul.error(QStringLiteral("lost"));
     Logger missingDirectory(log.path() + QStringLiteral(".d/none/x.log"), Logger::Debug);
     missingDirectory.error(QStringLiteral("lost"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_FALSE(QFile::exists(log.path() + QStringLiteral(".d")));
+    EXPECT_FALSE(log.exists()) << "a path with a NUL must not be cut short";
 
     // The next line, to a path that works again, is written.
     missingDirectory.setLogFile(log.path());

@@ -38,6 +38,9 @@ void Logger::writeToFileIfSatisfied(QString const& message, Logger::Level level)
 {
     if (level < m_level)
         return;
+    // Qt would warn on standard error about these; the line is simply lost.
+    if (m_logFile.isEmpty() || m_logFile.contains(QChar(0)))
+        return;
     QFile file(m_logFile);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;

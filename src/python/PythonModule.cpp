@@ -1,0 +1,71 @@
+// The Python 3.7 extension module "orvelupdatechecks". Its initialisation is
+// written out rather than taken from the binding library's macro, so that the
+// import messages and the registration are exactly ours.
+
+#include "UpdateValidatorManagerWrapperAptArgs.h"
+
+#include <pybind11/stl.h>
+
+#include <cstdio>
+#include <exception>
+
+namespace py = pybind11;
+
+namespace {
+
+void registerClass(py::module_& module)
+{
+    py::class_<UpdateValidatorManagerWrapperAptArgs>(
+        module, "UpdateValidatorAptArgs",
+        "Decides whether a pending apt operation may update this Orvel system.")
+        .def(py::init<const std::vector<std::string>&>(),
+             "Takes the apt command-line arguments of the pending operation (a list of str or bytes)\n"
+             "and learns the installed and the offered versions.")
+        .def("validate", &UpdateValidatorManagerWrapperAptArgs::validate,
+             "True when the update is linear and every offered hotfix is allowed.")
+        .def("initLogger", &UpdateValidatorManagerWrapperAptArgs::initLogger,
+             "Logs from now on to the file at the given path, at and above the level\n"
+             "(0 debug, 10 info, 20 warning, 30 error).")
+        .def("get_invalid_sources", &UpdateValidatorManagerWrapperAptArgs::getInvalidSourcesList,
+             "Repository URLs that offer a version refused by the latest validate(), each once.");
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_orvelupdatechecks()
+{
+    int major = 0;
+    int minor = 0;
+    if (std::sscanf(Py_GetVersion(), "%i.%i", &major, &minor) != 2) {
+        PyErr_SetString(PyExc_ImportError, "Can't parse Python version.");
+        return nullptr;
+    }
+    if (major != PY_MAJOR_VERSION || minor != PY_MINOR_VERSION) {
+        PyErr_Format(PyExc_ImportError,
+                     "Python version mismatch: module was compiled for version %i.%i, "
+                     "while the interpreter is running version %i.%i.",
+                     PY_MAJOR_VERSION, PY_MINOR_VERSION, major, minor);
+        return nullptr;
+    }
+
+    py::detail::get_internals();
+    static PyModuleDef definition{};
+    py::module_ module;
+    try {
+        module = py::module_::create_extension_module("orvelupdatechecks", nullptr, &definition);
+    } catch (py::error_already_set& error) {
+        error.restore();
+        return nullptr;
+    }
+    // From here a failure releases the module with its handle.
+    try {
+        module.doc() = "Python bindings for liborvelupdatechecks";
+        registerClass(module);
+        return module.release().ptr();
+    } catch (py::error_already_set& error) {
+        PyErr_SetString(PyExc_ImportError, error.what());
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_ImportError, error.what());
+    }
+    return nullptr;
+}

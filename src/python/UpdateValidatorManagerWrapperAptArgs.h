@@ -1,0 +1,32 @@
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include "Logger.h"
+#include "UpdateValidatorManager.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+/**
+ * What the Python class UpdateValidatorAptArgs holds: a validator manager
+ * for one pending apt operation, and the logger that the caller asked for.
+ */
+class UpdateValidatorManagerWrapperAptArgs
+{
+public:
+    /// Builds both validators (which query apt) without a logger.
+    explicit UpdateValidatorManagerWrapperAptArgs(const std::vector<std::string>& aptArgs);
+
+    bool validate();
+    /// Replaces the logger of every validator by a new one writing to
+    /// @p path (UTF-8) at threshold @p level.
+    void initLogger(const std::string& path, int level);
+    /// A new list of str on every call.
+    pybind11::list getInvalidSourcesList();
+
+private:
+    std::shared_ptr<Logger> m_logger;
+    UpdateValidatorManager m_manager;
+};

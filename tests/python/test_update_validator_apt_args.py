@@ -1,0 +1,164 @@
+import os
+import re
+import tempfile
+import unittest
+
+import orvelupdatechecks
+from orvelupdatechecks import UpdateValidatorAptArgs
+
+from aptworld import AptWorld
+
+STAMP = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - ")
+
+
+def messages(path):
+    """Log messages without their timestamps; [] when there is no file."""
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as log:
+        lines = log.read().splitlines()
+    for line in lines:
+        assert STAMP.match(line), line
+    return [STAMP.sub("", line) for line in lines]
+
+
+class ModuleTest(unittest.TestCase):
+    def test_module_offers_one_class_with_its_methods_in_order(self):
+        self.assertEqual(orvelupdatechecks.__doc__, "Python bindings for liborvelupdatechecks")
+        public = [name for name in vars(orvelupdatechecks) if not name.startswith("__")]
+        self.assertEqual(public, ["UpdateValidatorAptArgs"])
+        methods = [name for name in vars(UpdateValidatorAptArgs) if name not in ("__doc__", "__module__")]
+        self.assertEqual(methods, ["__init__", "validate", "initLogger", "get_invalid_sources"])
+
+    def test_interpreter_symbols_come_from_the_running_interpreter(self):
+        # The module's libpython dependency is the interpreter's own library,
+        # not a second copy.
+        with open("/proc/self/maps") as maps:
+            libpythons = {line.split()[-1] for line in maps if "libpython" in line}
+        self.assertLessEqual(len(libpythons), 1, libpythons)
+
+
+class ArgumentConversionTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.world = AptWorld("1.7.2").__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.world.__exit__(None, None, None)
+
+    def test_accepts_sequences_of_str_or_bytes(self):
+        for args in ([], (), ["-o", "Debug::X=1"], ("-o", "Debug::X=1"), [b"-o", b"Debug::X=1"],
+                     ["-o", b"Dir::Etc::sourcelist=/\xc3\xa9.list"]):
+            with self.subTest(args=args):
+                self.assertTrue(UpdateValidatorAptArgs(args).validate())
+
+    def test_refuses_other_arguments_with_type_error(self):
+        # A single str is refused too rather than split into characters.
+        for args in (None, 5, "-o", [1], ["-o", None], [["-o"]], [1.5]):
+            with self.subTest(args=args), self.assertRaises(TypeError):
+                UpdateValidatorAptArgs(args)
+        with self.assertRaises(TypeError):
+            UpdateValidatorAptArgs(args=[])
+        with self.assertRaises(TypeError):
+            UpdateValidatorAptArgs()
+
+    def test_logger_level_must_be_a_32_bit_int(self):
+        checker = UpdateValidatorAptArgs([])
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "log")
+            for level in (10.0, 2 ** 31, -2 ** 31 - 1, "10", None):
+                with self.subTest(level=level), self.assertRaises(TypeError):
+                    checker.initLogger(path, level)
+            with self.assertRaises(TypeError):
+                checker.initLogger(path=path, level=10)
+            checker.initLogger(path, True)
+            checker.initLogger(path.encode(), 2 ** 31 - 1)
+            checker.initLogger(path, -2 ** 31)
+            self.assertTrue(checker.validate())
+            self.assertTrue(messages(path))
+
+    def test_instances_take_no_new_attributes(self):
+        checker = UpdateValidatorAptArgs([])
+        with self.assertRaises(AttributeError):
+            checker.extra = 1
+        self.assertFalse(hasattr(checker, "__dict__"))
+
+
+class LoggingTest(unittest.TestCase):
+    def setUp(self):
+        self.world = AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"]),
+                                        ("fix", "1.6.0.hotfix1", ["1.0+v1.7.4"])])
+        self.world.__enter__()
+        self.tmp = tempfile.TemporaryDirectory()
+
+    def tearDown(self):
+        self.tmp.cleanup()
+        self.world.__exit__(None, None, None)
+
+    def test_info_and_error_lines_reach_the_file_construction_and_debug_never(self):
+        path = os.path.join(self.tmp.name, "checks.log")
+        checker = UpdateValidatorAptArgs([])
+        checker.initLogger(path, 10)
+        self.assertEqual(messages(path), [])
+        self.assertFalse(checker.validate())
+        self.assertEqual(messages(path), ["Update is linear", "Hotfix check failed",
+                                          "Forbidden version = 1.6.0.hotfix1"])
+
+    def test_debug_level_shows_checks_but_not_construction(self):
+        path = os.path.join(self.tmp.name, "debug.log")
+        checker = UpdateValidatorAptArgs([])
+        checker.initLogger(path, 0)
+        checker.validate()
+        logged = messages(path)
+        self.assertIn("virtual bool LinearValidator::check()", logged)
+        self.assertIn("virtual bool HotfixValidator::check()", logged)
+        self.assertFalse([m for m in logged if "::LinearValidator(" in m or "::HotfixValidator(" in m])
+
+    def test_second_logger_takes_over(self):
+        first = os.path.join(self.tmp.name, "first.log")
+        second = os.path.join(self.tmp.name, "second.log")
+        checker = UpdateValidatorAptArgs([])
+        checker.initLogger(first, 10)
+        checker.validate()
+        before = messages(first)
+        checker.initLogger(second, 10)
+        checker.validate()
+        self.assertEqual(messages(first), before)
+        self.assertEqual(messages(second), before)
+
+    def test_path_is_utf8(self):
+        path = os.path.join(self.tmp.name, "\u00e9t\u00e9.log")
+        checker = UpdateValidatorAptArgs([])
+        checker.initLogger(path, 30)
+        checker.validate()
+        self.assertEqual(messages(path)[0], "Hotfix check failed")
+
+
+class VerdictTest(unittest.TestCase):
+    def test_allowed_update(self):
+        with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"]),
+                                ("fix", "1.7.2.hotfix1", ["1.0+v1.7.2.1"])]):
+            checker = UpdateValidatorAptArgs([])
+            self.assertEqual(checker.get_invalid_sources(), [])
+            self.assertIs(checker.validate(), True)
+            self.assertEqual(checker.get_invalid_sources(), [])
+
+    def test_major_jump_and_forbidden_hotfix_give_their_sources_once(self):
+        with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"]),
+                                ("next", "1.8.0", ["1.0+v1.8.0"]),
+                                ("next-mirror", "", ["1.0+v1.8.0"]),
+                                ("fix", "1.6.0.hotfix1", ["1.0+v1.9.0"])]) as world:
+            checker = UpdateValidatorAptArgs(["-o", "Debug::NoLocking=1"])
+            self.assertIs(checker.validate(), False)
+            sources = checker.get_invalid_sources()
+            self.assertEqual(sorted(sources),
+                             sorted([world.url("next"), world.url("next-mirror"), world.url("fix")]))
+            self.assertTrue(all(type(source) is str for source in sources))
+            # A new list on every call.
+            sources.clear()
+            self.assertEqual(len(checker.get_invalid_sources()), 3)
+
+
+if __name__ == "__main__":
+    unittest.main()
