@@ -1,0 +1,96 @@
+import json
+import os
+import subprocess
+import tempfile
+import unittest
+
+from aptworld import AptWorld
+
+TOOL = os.environ["ORVEL_UPDATE_CHECK"]
+
+
+def run(*args):
+    return subprocess.run([TOOL] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          universal_newlines=True, timeout=120)
+
+
+class ToolTest(unittest.TestCase):
+    def test_allowed_update_exits_zero(self):
+        with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"]), ("fix", "1.7.2.hotfix1", ["1.0+v1.7.2"])]):
+            result = run()
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "update allowed\n", ""))
+
+    def test_refused_update_lists_sorted_sources_and_exits_one(self):
+        with AptWorld("1.7.2", [("zz-next", "1.8.0", ["1.0+v1.8.0"]), ("aa-fix", "1.6.0.hotfix", ["1.0+v1.7.3"]),
+                                ("main", "1.7.5", ["1.0+v1.7.5"])]) as world:
+            result = run()
+            json_result = run("--json")
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stdout.splitlines(), ["update refused", world.url("aa-fix"), world.url("zz-next")])
+        self.assertEqual(json_result.returncode, 1)
+        self.assertEqual(json.loads(json_result.stdout),
+                         {"allowed": False, "invalid_sources": [world.url("aa-fix"), world.url("zz-next")]})
+
+    def test_json_of_an_allowed_update(self):
+        with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]):
+            result = run("--json")
+        self.assertEqual(json.loads(result.stdout), {"allowed": True, "invalid_sources": []})
+
+    def test_explain_gives_the_reasons_on_standard_error(self):
+        with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]):
+            result = run("--explain")
+        self.assertEqual(result.returncode, 1)
+        reasons = [line.split(" - ", 1)[1] for line in result.stderr.splitlines()]
+        self.assertEqual(reasons, [
+            "Error: The versions of the available latest update is different, it's prohibited"])
+
+    def test_apt_arguments_after_the_separator_reach_apt(self):
+        # The world's sources list is empty; the argument points apt at a list
+        # with a jump. Which source offers what is read from apt's own
+        # configuration, without the arguments, so no source is named here.
+        with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
+            sources = os.path.join(world.dir, "apt", "sources.list")
+            moved = sources + ".moved"
+            os.rename(sources, moved)
+            open(sources, "w").close()
+            self.assertEqual(run().returncode, 0)
+            result = run("--json", "--", "-o", "Dir::Etc::sourcelist=" + moved)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(json.loads(result.stdout), {"allowed": False, "invalid_sources": []})
+
+    def test_log_file_at_the_chosen_level(self):
+        with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]), tempfile.TemporaryDirectory() as tmp:
+            error_log = os.path.join(tmp, "error.log")
+            debug_log = os.path.join(tmp, "debug.log")
+            self.assertEqual(run("--log", error_log, "--log-level", "error").returncode, 1)
+            self.assertEqual(run("--log", debug_log, "--log-level", "debug").returncode, 1)
+            with open(error_log) as log:
+                self.assertEqual([line.split(" - ", 1)[1] for line in log.read().splitlines()],
+                                 ["Error: The versions of the available latest update is different, "
+                                  "it's prohibited"])
+            with open(debug_log) as log:
+                self.assertIn("virtual bool LinearValidator::check()", log.read())
+
+    def test_usage_errors_exit_two_with_a_message_and_the_usage(self):
+        for args in (["--bogus"], ["-o", "X=1"], ["--log-level", "loud", "--log", "/dev/null"],
+                     ["--log-level", "debug"], ["--explain", "--log", "/dev/null"], ["--log"]):
+            with self.subTest(args=args):
+                result = run(*args)
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stdout, "")
+                lines = result.stderr.splitlines()
+                self.assertTrue(lines[0].startswith("orvel-update-check: "), lines)
+                self.assertTrue(lines[1].startswith("Usage: "), lines)
+
+    def test_help_and_version(self):
+        help_result = run("--help")
+        self.assertEqual(help_result.returncode, 0)
+        self.assertIn("Exit status:", help_result.stdout)
+        self.assertIn("2  usage error", help_result.stdout)
+        version = run("--version")
+        self.assertEqual(version.returncode, 0)
+        self.assertRegex(version.stdout, r"^orvel-update-check \d+\.\d+\.\d+\n$")
+
+
+if __name__ == "__main__":
+    unittest.main()
