@@ -1,0 +1,64 @@
+# Installation: libraries, headers, CMake package, pkg-config file, the Python
+# module link with its stub, and the tool.
+include(CMakePackageConfigHelpers)
+
+set(ORVELUPDATECHECKS_PYTHON_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}/python3.7/site-packages"
+    CACHE STRING "Directory (relative to the prefix, or absolute) where Python 3.7 finds the module")
+set(ORVELUPDATECHECKS_CMAKE_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/OrvelUpdateChecks")
+
+# Installed binaries find their neighbours, and the library finds the Python
+# 3.7 library it was built against.
+set_target_properties(orvelupdatestate wexadminpackage PROPERTIES INSTALL_RPATH "$ORIGIN")
+# Loaded by Python through the module link, $ORIGIN is the link's directory.
+if(IS_ABSOLUTE "${ORVELUPDATECHECKS_PYTHON_INSTALL_DIR}")
+    file(RELATIVE_PATH _libdir_from_pydir "${ORVELUPDATECHECKS_PYTHON_INSTALL_DIR}" "${CMAKE_INSTALL_FULL_LIBDIR}")
+else()
+    file(RELATIVE_PATH _libdir_from_pydir "/root/${ORVELUPDATECHECKS_PYTHON_INSTALL_DIR}" "/root/${CMAKE_INSTALL_LIBDIR}")
+endif()
+set_target_properties(orvelupdatechecks PROPERTIES
+    INSTALL_RPATH "$ORIGIN;$ORIGIN/${_libdir_from_pydir};${Python_LIBRARY_DIRS}")
+file(RELATIVE_PATH _libdir_from_bindir "/root/${CMAKE_INSTALL_BINDIR}" "/root/${CMAKE_INSTALL_LIBDIR}")
+set_target_properties(orvel-update-check PROPERTIES INSTALL_RPATH "$ORIGIN/${_libdir_from_bindir}")
+
+install(TARGETS orvelupdatechecks orvelupdatestate wexadminpackage
+    EXPORT OrvelUpdateChecksTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+    PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvelupdatechecks COMPONENT development)
+install(TARGETS orvel-update-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+
+install(EXPORT OrvelUpdateChecksTargets
+    NAMESPACE OrvelUpdateChecks::
+    DESTINATION ${ORVELUPDATECHECKS_CMAKE_INSTALL_DIR}
+    COMPONENT development)
+configure_package_config_file(cmake/OrvelUpdateChecksConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/OrvelUpdateChecksConfig.cmake
+    INSTALL_DESTINATION ${ORVELUPDATECHECKS_CMAKE_INSTALL_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/OrvelUpdateChecksConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/OrvelUpdateChecksConfig.cmake
+              ${PROJECT_BINARY_DIR}/OrvelUpdateChecksConfigVersion.cmake
+    DESTINATION ${ORVELUPDATECHECKS_CMAKE_INSTALL_DIR} COMPONENT development)
+
+# A relocatable .pc: the prefix is found from the file's own place.
+file(RELATIVE_PATH ORVEL_PC_PREFIX_FROM_PCDIR "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
+string(REGEX REPLACE "/$" "" ORVEL_PC_PREFIX_FROM_PCDIR "${ORVEL_PC_PREFIX_FROM_PCDIR}")
+configure_file(cmake/orvelupdatechecks.pc.in ${PROJECT_BINARY_DIR}/orvelupdatechecks.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/orvelupdatechecks.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+# The module is the library itself under the name Python imports; the link
+# is relative, made when the install prefix is known.
+install(CODE "
+    set(_pydir \"${ORVELUPDATECHECKS_PYTHON_INSTALL_DIR}\")
+    if(NOT IS_ABSOLUTE \"\${_pydir}\")
+        set(_pydir \"\${CMAKE_INSTALL_PREFIX}/\${_pydir}\")
+    endif()
+    file(RELATIVE_PATH _target \"\${_pydir}\"
+         \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:orvelupdatechecks>\")
+    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${_pydir}\")
+    message(STATUS \"Installing: \$ENV{DESTDIR}\${_pydir}/orvelupdatechecks.so -> \${_target}\")
+    file(CREATE_LINK \"\${_target}\" \"\$ENV{DESTDIR}\${_pydir}/orvelupdatechecks.so\" SYMBOLIC)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\$ENV{DESTDIR}\${_pydir}/orvelupdatechecks.so\")
+    " COMPONENT runtime)
+install(FILES src/python/orvelupdatechecks.pyi
+    DESTINATION ${ORVELUPDATECHECKS_PYTHON_INSTALL_DIR} COMPONENT runtime)
