@@ -16,7 +16,7 @@ QStringList PackageManager::getAvailableVersionsList(const QString& package, con
     // Lines read "<package> | <version> | <source> <dist> <type>".
     QStringList versions;
     QSet<QString> seen;
-    const QString output = QString::fromLocal8Bit(result.standardOutput);
+    const QString output = result.standardOutputText();
     for (const QStringRef& line : output.splitRef(QLatin1Char('\n'))) {
         const QVector<QStringRef> fields = line.split(QLatin1Char('|'));
         if (fields.size() < 2 || fields.at(0).trimmed() != package)

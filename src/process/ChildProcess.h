@@ -27,6 +27,18 @@ public:
         QByteArray standardOutput;
         /// Whatever the child wrote to standard error, also after a failure.
         QByteArray standardError;
+
+        /// The outputs decoded with the local 8-bit codec over their full
+        /// length: a NUL byte does not end the text (it would hide every
+        /// line after it).
+        QString standardOutputText() const { return decoded(standardOutput); }
+        QString standardErrorText() const { return decoded(standardError); }
+
+    private:
+        static QString decoded(const QByteArray& bytes)
+        {
+            return QString::fromLocal8Bit(bytes.constData(), bytes.size());
+        }
     };
 
     /**

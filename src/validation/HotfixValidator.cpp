@@ -1,7 +1,5 @@
 #include "HotfixValidator.h"
 
-#include <algorithm>
-
 namespace {
 const QString constructorName = QStringLiteral("HotfixValidator::HotfixValidator(std::shared_ptr<Logger>, const QStringList&)");
 const QString checkName = QStringLiteral("virtual bool HotfixValidator::check()");
@@ -39,7 +37,9 @@ QString HotfixValidator::m_getAptCacheCommand() const
     quoted.reserve(m_aptArgs.size());
     for (const QString& argument : m_aptArgs)
         quoted << quotedForShell(argument);
-    return QStringLiteral("apt-cache policy %1 | grep -oP 'v=\\K[^,]+'").arg(quoted.join(QLatin1Char(' ')));
+    // -a: a NUL or other binary byte anywhere in the output must not make grep
+    // print "binary file matches" instead of the versions.
+    return QStringLiteral("apt-cache policy %1 | grep -aoP 'v=\\K[^,]+'").arg(quoted.join(QLatin1Char(' ')));
 }
 
 QStringList HotfixValidator::m_getAvailableVersion() const
@@ -62,12 +62,25 @@ bool HotfixValidator::m_isUpdateSameMinorVersion(const QStringList& first, const
     return first.at(0) == second.at(0) && first.at(1) == second.at(1) && first.at(2) == second.at(2);
 }
 
-bool HotfixValidator::m_isMinorAvailableForHotfix(const QStringList& versions, const QStringList& hotfix) const
+namespace {
+// Components hold no full stop, so joining the first three is unambiguous.
+QString minorVersionOf(const QStringList& components)
 {
-    return std::any_of(versions.cbegin(), versions.cend(), [&](const QString& version) {
-        return !version.contains(hotfixMarker)
-            && m_isUpdateSameMinorVersion(version.split(QLatin1Char('.')), hotfix);
-    });
+    return components.mid(0, 3).join(QLatin1Char('.'));
+}
+}
+
+QSet<QString> HotfixValidator::m_regularMinorVersions(const QStringList& versions) const
+{
+    QSet<QString> minors;
+    for (const QString& version : versions) {
+        if (version.contains(hotfixMarker))
+            continue;
+        const QStringList components = version.split(QLatin1Char('.'));
+        if (components.size() >= 3)
+            minors.insert(minorVersionOf(components));
+    }
+    return minors;
 }
 
 bool HotfixValidator::check()
@@ -88,6 +101,9 @@ bool HotfixValidator::check()
     const QMultiHash<QString, QString> versionsWithSources = getVersionsWithSources();
     m_invalidSources.clear();
 
+    // Looked up once per check, so that many hotfix versions cost no more
+    // than one pass each.
+    const QSet<QString> regularMinors = m_regularMinorVersions(m_availableVersions);
     bool allowed = true;
     for (const QString& version : m_availableVersions) {
         const QStringList components = version.split(QLatin1Char('.'));
@@ -97,7 +113,7 @@ bool HotfixValidator::check()
         } else if (m_isUpdateSameMinorVersion(current, components)) {
             if (m_logger)
                 m_logger->debug(checkName, QStringLiteral("%1 is hotfix repo of current version").arg(version));
-        } else if (m_isMinorAvailableForHotfix(m_availableVersions, components)) {
+        } else if (components.size() >= 3 && regularMinors.contains(minorVersionOf(components))) {
             if (m_logger)
                 m_logger->debug(checkName,
                                 QStringLiteral("%1 is hotfix repo with corresponding minor version").arg(version));

@@ -31,5 +31,7 @@ private:
     QStringList m_getAvailableVersion() const;
     QString m_getAptCacheCommand() const;
     bool m_isUpdateSameMinorVersion(const QStringList& first, const QStringList& second) const;
-    bool m_isMinorAvailableForHotfix(const QStringList& versions, const QStringList& hotfix) const;
+    /// Minor versions ("a.b.c") of the entries of @p versions that carry no
+    /// hotfix marker anywhere: the releases a hotfix may belong to.
+    QSet<QString> m_regularMinorVersions(const QStringList& versions) const;
 };

@@ -89,9 +89,9 @@ std::optional<QStringList> UpdateValidator::runShellCommand(QString const& comma
     if (!result.succeeded) {
         if (m_logger) {
             m_logger->error(failureMessage);
-            m_logger->error(QString::fromLocal8Bit(result.standardError));
+            m_logger->error(result.standardErrorText());
         }
         return std::nullopt;
     }
-    return QString::fromLocal8Bit(result.standardOutput).split(QLatin1Char('\n'));
+    return result.standardOutputText().split(QLatin1Char('\n'));
 }
