@@ -1,5 +1,7 @@
-"""Offline apt worlds for the Python tests, made by tests/support/make-apt-world."""
+"""Offline apt worlds for the Python tests and the benchmark, made by
+tests/support/make-apt-world."""
 
+import contextlib
 import os
 import subprocess
 import tempfile
@@ -10,10 +12,11 @@ SUPPORT_DIR = os.environ.get(
 
 
 class AptWorld:
-    """An apt world in a temporary directory, active (APT_CONFIG and
-    ORVEL_SYSROOT set) between __enter__ and __exit__.
+    """An apt world in a temporary directory.
 
-    repos: (name, release version, [package versions]) tuples.
+    repos: (name, release version, [package versions]) tuples. As a context
+    manager the world is active (APT_CONFIG and ORVEL_SYSROOT set) inside the
+    block and removed after it; activated() only sets the environment.
     """
 
     def __init__(self, installed, repos=()):
@@ -22,23 +25,34 @@ class AptWorld:
         specs = ["%s:%s:%s" % (name, release, ",".join(versions)) for name, release, versions in repos]
         subprocess.run([os.path.join(SUPPORT_DIR, "make-apt-world"), self.dir, installed] + specs,
                        check=True, stdout=subprocess.DEVNULL)
-        self._saved = {}
+        self._activation = None
 
     def url(self, name):
         return "file:%s/repos/%s" % (self.dir, name)
 
+    @contextlib.contextmanager
+    def activated(self):
+        settings = {"APT_CONFIG": os.path.join(self.dir, "apt.conf"),
+                    "ORVEL_SYSROOT": os.path.join(self.dir, "sysroot")}
+        saved = {key: os.environ.get(key) for key in settings}
+        os.environ.update(settings)
+        try:
+            yield self
+        finally:
+            for key, value in saved.items():
+                if value is None:
+                    os.environ.pop(key, None)
+                else:
+                    os.environ[key] = value
+
+    def close(self):
+        self._tmp.cleanup()
+
     def __enter__(self):
-        for key, value in (("APT_CONFIG", os.path.join(self.dir, "apt.conf")),
-                           ("ORVEL_SYSROOT", os.path.join(self.dir, "sysroot"))):
-            self._saved[key] = os.environ.get(key)
-            os.environ[key] = value
-        return self
+        self._activation = self.activated()
+        return self._activation.__enter__()
 
     def __exit__(self, *exc):
-        for key, value in self._saved.items():
-            if value is None:
-                os.environ.pop(key, None)
-            else:
-                os.environ[key] = value
-        self._tmp.cleanup()
+        self._activation.__exit__(*exc)
+        self.close()
         return False
