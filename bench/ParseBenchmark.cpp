@@ -46,6 +46,6 @@ BENCHMARK(ParseVersionsWithSources)
     ->RangeMultiplier(10)
     ->Range(1000, 100000)
     ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
+    ->Complexity(benchmark::oAuto);
 
 BENCHMARK_MAIN();

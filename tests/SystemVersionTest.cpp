@@ -32,13 +32,6 @@ protected:
 
 } // namespace
 
-TEST(SystemVersion, PathSettingsNameTheSystemFiles)
-{
-    EXPECT_EQ(SystemVersion::m_pathToOrvelVersion, QStringLiteral("/etc/orvel_version"));
-    EXPECT_EQ(SystemVersion::m_pathToOrvelBuildVersion, QStringLiteral("/etc/orvel/build_version"));
-    EXPECT_EQ(SystemVersion::m_pathToHotfixBuildVersion, QStringLiteral("/etc/orvel/hotfix_build_version"));
-}
-
 TEST_F(SystemVersionInSysroot, ReturnsTheFirstLineTrimmed)
 {
     writeVersionFile("  1.7.2\t\nsecond line\n");

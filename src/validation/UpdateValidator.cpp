@@ -64,6 +64,7 @@ QStringList UpdateValidator::getRawVersionsWithSources() const
 QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringList const& lines) const
 {
     QMultiHash<QString, QString> versionsWithSources;
+    versionsWithSources.reserve(lines.size());
     for (const QString& line : lines) {
         const QVector<QStringRef> fields = line.splitRef(QLatin1Char('|'));
         if (fields.size() < 2)
