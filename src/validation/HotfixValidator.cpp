@@ -12,6 +12,12 @@ QString quotedForShell(QString argument)
 {
     return QLatin1Char('\'') + argument.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
 }
+
+// Components hold no full stop, so joining the first three is unambiguous.
+QString minorVersionOf(const QStringList& components)
+{
+    return components.mid(0, 3).join(QLatin1Char('.'));
+}
 }
 
 HotfixValidator::HotfixValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
@@ -60,14 +66,6 @@ bool HotfixValidator::m_isUpdateSameMinorVersion(const QStringList& first, const
     if (first.size() < 3 || second.size() < 3)
         return false;
     return first.at(0) == second.at(0) && first.at(1) == second.at(1) && first.at(2) == second.at(2);
-}
-
-namespace {
-// Components hold no full stop, so joining the first three is unambiguous.
-QString minorVersionOf(const QStringList& components)
-{
-    return components.mid(0, 3).join(QLatin1Char('.'));
-}
 }
 
 QSet<QString> HotfixValidator::m_regularMinorVersions(const QStringList& versions) const
