@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 TEST(ChildProcess, KeepsStandardOutputAndErrorApart)
@@ -84,4 +86,32 @@ TEST(ChildProcess, TimeOutKillsAndReapsTheWholePipeline)
     const pid_t group = file.readAll().trimmed().toInt();
     ASSERT_GT(group, 0);
     EXPECT_EQ(ProcessTable::membersOfGroup(group), QList<pid_t>()) << "processes or zombies left behind";
+}
+
+TEST(ChildProcess, ChildGetsDefaultSignalsEvenWhenTheCallerIgnoresSigpipe)
+{
+    // Python ignores SIGPIPE; a pipeline started from it must still end
+    // quietly when its reader goes away.
+    const auto previous = ::signal(SIGPIPE, SIG_IGN);
+    const auto result = ChildProcess::runShell(QStringLiteral("yes | head -n 1; echo \"${PIPESTATUS[0]}\""), 10000);
+    ::signal(SIGPIPE, previous);
+    EXPECT_TRUE(result.succeeded);
+    EXPECT_EQ(result.standardOutput, QByteArray("y\n141\n"));
+    EXPECT_EQ(result.standardError, QByteArray());
+}
+
+TEST(ChildProcess, BackgroundJobsDoNotOutliveTheCall)
+{
+    QElapsedTimer timer;
+    timer.start();
+    // The job keeps the output open after the shell has ended.
+    const auto result = ChildProcess::runShell(QStringLiteral("echo $$; sleep 30 & echo after"), 20000);
+    EXPECT_TRUE(result.succeeded);
+    EXPECT_LT(timer.elapsed(), 10000);
+    const QList<QByteArray> lines = result.standardOutput.split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines.at(1), QByteArray("after"));
+    // Orphaned when the shell ended, its remains belong to init, which need
+    // not reap them; it must not be running any more.
+    EXPECT_EQ(ProcessTable::membersOfGroup(lines.at(0).toInt(), false), QList<pid_t>());
 }

@@ -7,10 +7,10 @@
 /**
  * Runs one child process to its end, or for at most a given time.
  *
- * The child leads a process group of its own. When it does not finish in
- * time, or dies from a signal, the whole group is killed and every process of
- * it is reaped, so that no part of a pipeline outlives the call and no zombie
- * stays behind.
+ * The child leads a process group of its own. When the call ends (the child
+ * finished, did not finish in time, or died from a signal), whatever is left
+ * of that group is killed and every process of it is reaped, so that no part
+ * of a pipeline outlives the call and no zombie stays behind.
  *
  * This is the only place in the project that starts child processes.
  */
@@ -43,7 +43,8 @@ public:
 
     /**
      * Runs @p program (looked up on PATH unless it contains a slash) with
-     * @p arguments, in read-write mode with nothing written to its input.
+     * @p arguments, in this process's environment and working directory,
+     * with an input that ends at once and every signal at its default.
      *
      * An argument or program text holding a NUL character cannot be handed
      * to a program without being cut short; such a run is not started and

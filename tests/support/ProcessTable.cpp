@@ -5,7 +5,7 @@
 
 namespace ProcessTable {
 
-QList<pid_t> membersOfGroup(pid_t group)
+QList<pid_t> membersOfGroup(pid_t group, bool includeZombies)
 {
     QList<pid_t> members;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
@@ -20,7 +20,7 @@ QList<pid_t> membersOfGroup(pid_t group)
         const QByteArray text = stat.readAll();
         // "pid (comm) state ppid pgrp ..."
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 2 && fields.at(2).toInt() == group)
+        if (fields.size() > 2 && fields.at(2).toInt() == group && (includeZombies || fields.at(0) != "Z"))
             members << pid;
     }
     return members;

@@ -6,8 +6,9 @@
 
 /// What /proc says about processes, for tests that check nothing is left behind.
 namespace ProcessTable {
-/// Every process (zombies included) whose process group is @p group.
-QList<pid_t> membersOfGroup(pid_t group);
+/// Every process whose process group is @p group, zombies included unless
+/// @p includeZombies is false.
+QList<pid_t> membersOfGroup(pid_t group, bool includeZombies = true);
 /// Whether a process with this id exists at all, zombie or not.
 bool exists(pid_t pid);
 }
