@@ -119,8 +119,9 @@ int main(int argc, char** argv)
         logger = std::make_shared<Logger>(explanationPath, Logger::Info);
     }
 
-    UpdateValidatorManager manager(nullptr, parser.positionalArguments());
-    manager.setLogger(logger);
+    // Logging from construction on, so that a debug log names the installed
+    // and the offered versions too.
+    UpdateValidatorManager manager(logger, parser.positionalArguments());
     const bool allowed = manager.check();
     QStringList sources = manager.getAllInvalidSources();
     std::sort(sources.begin(), sources.end());
