@@ -27,12 +27,7 @@ HotfixValidator::HotfixValidator(std::shared_ptr<Logger> logger, const QStringLi
     // A query that ran always yields at least one (possibly empty) line, so
     // an empty list means that it failed.
     m_versionQueryFailed = m_availableVersions.isEmpty();
-    if (m_logger) {
-        m_logger->debug(constructorName);
-        m_logger->debug(constructorName, QStringLiteral("current orvel version = ") + m_currentOrvelVersion);
-        m_logger->debug(constructorName, QStringLiteral("available orvel version (deduplicated) = ")
-                                             + m_availableVersions.join(QLatin1Char(' ')));
-    }
+    logConstruction(constructorName, QStringLiteral("available orvel version (deduplicated) = "));
 }
 
 HotfixValidator::~HotfixValidator() = default;

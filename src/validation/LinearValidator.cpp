@@ -12,12 +12,7 @@ LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringLi
 {
     m_availableVersions = WexAdmin::PackageManager::getAvailableVersionsList(
         QStringLiteral("orvel-version"), aptArgs);
-    if (m_logger) {
-        m_logger->debug(constructorName);
-        m_logger->debug(constructorName, QStringLiteral("current orvel version = ") + m_currentOrvelVersion);
-        m_logger->debug(constructorName, QStringLiteral("available orvel version = ")
-                                             + m_availableVersions.join(QLatin1Char(' ')));
-    }
+    logConstruction(constructorName, QStringLiteral("available orvel version = "));
 }
 
 LinearValidator::~LinearValidator() = default;

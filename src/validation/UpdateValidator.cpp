@@ -96,3 +96,12 @@ std::optional<QStringList> UpdateValidator::runShellCommand(QString const& comma
     }
     return result.standardOutputText().split(QLatin1Char('\n'));
 }
+
+void UpdateValidator::logConstruction(QString const& functionName, QString const& availableLabel) const
+{
+    if (!m_logger)
+        return;
+    m_logger->debug(functionName);
+    m_logger->debug(functionName, QStringLiteral("current orvel version = ") + m_currentOrvelVersion);
+    m_logger->debug(functionName, availableLabel + m_availableVersions.join(QLatin1Char(' ')));
+}

@@ -68,6 +68,10 @@ protected:
     std::optional<QStringList> runShellCommand(QString const& commandLine,
                                                QString const& failureMessage) const;
 
+    /// The debug lines of a validator's constructor: @p functionName alone,
+    /// the installed version, then the offered versions after @p availableLabel.
+    void logConstruction(QString const& functionName, QString const& availableLabel) const;
+
     std::shared_ptr<Logger> m_logger;
     QString m_currentOrvelVersion;
     QStringList m_availableVersions;
