@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // Writes one line of every kind and returns the messages that reached the file.
@@ -108,17 +112,38 @@ TEST(Logger, AppendsOldestFirstAndNeverTruncates)
     EXPECT_EQ(log.messages(), QStringList{QStringLiteral("again")});
 }
 
-TEST(Logger, MultiLineAndEmptyMessagesAreWrittenUnchanged)
+TEST(Logger, EveryMessageIsOnePhysicalLineThatCannotForgeAnother)
 {
     LogFile log;
-    log.logger()->info(QStringLiteral("one\ntwo"));
+    // What a repository's Version field or a child's standard error may hold.
+    log.logger()->error(QStringLiteral("1.9.0\r\n2099-01-01 00:00:00 - Update is linear"));
+    log.logger()->info(QStringLiteral("tab\tstays, \x1b[2Jescape\x7f\x01") + QChar(0) + QStringLiteral("end"));
     log.logger()->info(QString());
     const QStringList lines = log.lines();
     ASSERT_EQ(lines.size(), 3);
-    EXPECT_TRUE(lines.at(0).endsWith(QStringLiteral(" - one")));
-    EXPECT_EQ(lines.at(1), QStringLiteral("two"));
+    EXPECT_TRUE(lines.at(0).endsWith(QStringLiteral(" - 1.9.0\\r\\n2099-01-01 00:00:00 - Update is linear")));
+    EXPECT_TRUE(lines.at(1).endsWith(QStringLiteral(" - tab\tstays, \\x1B[2Jescape\\x7F\\x01\\x00end")));
     EXPECT_TRUE(lines.at(2).endsWith(QStringLiteral(" - ")));
     EXPECT_EQ(lines.at(2).size(), 22);
+}
+
+TEST(Logger, FifoWithoutReaderLosesTheLineWithoutBlocking)
+{
+    LogFile log;
+    const QByteArray fifo = QFile::encodeName(log.path());
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    Logger logger(log.path(), Logger::Debug);
+    logger.error(QStringLiteral("nobody reads this")); // used to hang in open()
+
+    // With a reader, the line arrives whole.
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    logger.error(QStringLiteral("read"));
+    char buffer[256] = {};
+    const ssize_t count = ::read(reader, buffer, sizeof buffer - 1);
+    ::close(reader);
+    ASSERT_GT(count, 0);
+    EXPECT_TRUE(QByteArray(buffer, static_cast<int>(count)).endsWith(" - read\n"));
 }
 
 TEST(Logger, UnopenablePathLosesTheLineQuietly)

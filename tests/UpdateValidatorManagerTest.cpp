@@ -62,10 +62,13 @@ TEST(UpdateValidatorManager, SourceRefusedByBothIsListedOnce)
 TEST(UpdateValidatorManager, DecodesArgumentsAsUtf8OverTheirFullLength)
 {
     FakeAptCache fake;
+    fake.setStdout(QStringLiteral("madison"), "orvel-version | 1.0+v1.7.5 | file:/srv ./ Packages\n");
     const std::string accented = "Dir::Etc::sourcelist=/srv/\xc3\xa9t\xc3\xa9.list";
     UpdateValidatorManager manager(nullptr, std::vector<std::string>{"-o", accented});
     const QVector<QStringList> calls = fake.calls();
-    ASSERT_EQ(calls.size(), 2); // madison for the linear check, policy for the hotfix check
+    // madison for the linear check (offering a version, so not asked again),
+    // policy for the hotfix check
+    ASSERT_EQ(calls.size(), 2);
     const QString decoded = QStringLiteral("Dir::Etc::sourcelist=/srv/\u00e9t\u00e9.list");
     EXPECT_EQ(calls.at(0), (QStringList{QStringLiteral("madison"), QStringLiteral("-o"), decoded,
                                         QStringLiteral("orvel-version")}));

@@ -10,8 +10,10 @@
  *
  * Every line opens the file in append mode, writes
  * "yyyy-MM-dd hh:mm:ss - message" and closes it again, so no file stays open
- * and lines of other writers are never overwritten. A line that cannot be
- * written is lost silently. Loggers are shared through std::shared_ptr; an
+ * and lines of other writers are never overwritten. A message is always one
+ * physical line: control characters other than tab are written as escapes
+ * ("\n", "\r", "\x1B"). Opening never blocks (a FIFO without a reader
+ * loses the line), and a line that cannot be written is lost silently. Loggers are shared through std::shared_ptr; an
  * empty pointer means that nothing is logged.
  */
 class ORVELUPDATECHECKS_EXPORT Logger

@@ -7,10 +7,18 @@
 /**
  * Runs one child process to its end, or for at most a given time.
  *
- * The child leads a process group of its own. When the call ends (the child
- * finished, did not finish in time, or died from a signal), whatever is left
- * of that group is killed and every process of it is reaped, so that no part
- * of a pipeline outlives the call and no zombie stays behind.
+ * The child leads a process group of its own. When the call ends, however
+ * it ends (the child finished, did not finish in time, died from a signal,
+ * wrote too much, or an exception left the call), whatever is left of that
+ * group is asked to end with SIGTERM, killed after a short grace, and every
+ * process of it is reaped, so that no part of a pipeline outlives the call
+ * and no zombie stays behind.
+ *
+ * The child is started without an exit signal and waited for through its
+ * pidfd, so its exit status reaches us also in callers that ignore SIGCHLD
+ * (whose other children the kernel reaps itself) or reap every child from a
+ * SIGCHLD handler. Needs Linux 5.4 or later; on an older kernel nothing can
+ * be started and every run fails.
  *
  * This is the only place in the project that starts child processes.
  */
@@ -18,15 +26,24 @@ class ChildProcess
 {
 public:
     static constexpr int DefaultTimeoutMs = 30000;
+    /// What is kept of each output stream; a child that writes more is ended
+    /// and the run fails. Far above what apt prints for thousands of sources.
+    static constexpr int OutputLimitBytes = 64 * 1024 * 1024;
 
     struct Result {
-        /// Finished within the time limit with a normal exit; the exit code
-        /// is not examined.
+        /// Finished within the time limit with a normal exit, without writing
+        /// more than OutputLimitBytes to either stream.
         bool succeeded = false;
+        /// The exit code when the child exited normally, otherwise -1.
+        int exitCode = -1;
         /// Empty unless the run succeeded.
         QByteArray standardOutput;
-        /// Whatever the child wrote to standard error, also after a failure.
+        /// Whatever the child wrote to standard error (up to the limit), also
+        /// after a failure.
         QByteArray standardError;
+
+        /// Succeeded and exited with code 0.
+        bool exitedCleanly() const { return succeeded && exitCode == 0; }
 
         /// The outputs decoded with the local 8-bit codec over their full
         /// length: a NUL byte does not end the text (it would hide every

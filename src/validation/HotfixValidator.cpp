@@ -6,13 +6,6 @@ const QString checkName = QStringLiteral("virtual bool HotfixValidator::check()"
 const QString queryName = QStringLiteral("QStringList HotfixValidator::m_getAvailableVersion() const");
 const QString hotfixMarker = QStringLiteral("hotfix");
 
-// Single quotes keep every character literal in bash; a quote itself is
-// closed, escaped and reopened.
-QString quotedForShell(QString argument)
-{
-    return QLatin1Char('\'') + argument.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
-}
-
 // Components hold no full stop, so joining the first three is unambiguous.
 QString minorVersionOf(const QStringList& components)
 {
@@ -34,19 +27,20 @@ HotfixValidator::~HotfixValidator() = default;
 
 QString HotfixValidator::m_getAptCacheCommand() const
 {
-    QStringList quoted;
-    quoted.reserve(m_aptArgs.size());
-    for (const QString& argument : m_aptArgs)
-        quoted << quotedForShell(argument);
-    // -a: a NUL or other binary byte anywhere in the output must not make grep
-    // print "binary file matches" instead of the versions.
-    return QStringLiteral("apt-cache policy %1 | grep -aoP 'v=\\K[^,]+'").arg(quoted.join(QLatin1Char(' ')));
+    // Only the "v=" that opens a source's release line is its release
+    // version: labels, origins or URLs may hold "v=" too. -a: a NUL or other
+    // binary byte in the output must not make grep print "binary file
+    // matches" instead of the versions. A failing apt-cache fails the whole
+    // query (pipefail); grep finding nothing (status 1) does not.
+    return QStringLiteral("set -o pipefail; apt-cache policy %1 | { grep -aoP '^\\s*release v=\\K[^,]+' || [ $? = 1 ]; }")
+        .arg(quotedForShell(m_aptArgs));
 }
 
 QStringList HotfixValidator::m_getAvailableVersion() const
 {
     const std::optional<QStringList> lines = runShellCommand(
-        m_getAptCacheCommand(), QStringLiteral("Unable to get available versions for hotfix validation"));
+        m_getAptCacheCommand(), QStringLiteral("Unable to get available versions for hotfix validation"),
+        ExitCode::MustBeZero);
     if (!lines)
         return {};
     if (m_logger)
@@ -83,12 +77,8 @@ bool HotfixValidator::check()
 
     // Without the offered versions nothing can be judged: refuse rather
     // than pass an update that was never examined.
-    if (m_versionQueryFailed) {
-        m_invalidSources.clear();
-        if (m_logger)
-            m_logger->error(QStringLiteral("Hotfix check failed"));
-        return false;
-    }
+    if (m_versionQueryFailed)
+        return refuseUnknownVersions(QStringLiteral("Hotfix check failed"));
 
     const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
     const QMultiHash<QString, QString> versionsWithSources = getVersionsWithSources();

@@ -1,17 +1,29 @@
 #include "LinearValidator.h"
 
+#include "ChildProcess.h"
+
 #include <WexAdmin/PackageManager.h>
 
 namespace {
 const QString constructorName = QStringLiteral("LinearValidator::LinearValidator(std::shared_ptr<Logger>, const QStringList&)");
 const QString checkName = QStringLiteral("virtual bool LinearValidator::check()");
+const QString package = QStringLiteral("orvel-version");
 }
 
 LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
     : UpdateValidator(std::move(logger), aptArgs)
 {
-    m_availableVersions = WexAdmin::PackageManager::getAvailableVersionsList(
-        QStringLiteral("orvel-version"), aptArgs);
+    m_availableVersions = WexAdmin::PackageManager::getAvailableVersionsList(package, aptArgs);
+    // The package manager answers a failed query with an empty list too. apt
+    // itself tells the two apart: it exits 0 for a package that nobody offers.
+    if (m_availableVersions.isEmpty()) {
+        const ChildProcess::Result madison = ChildProcess::run(
+            QStringLiteral("apt-cache"), QStringList{QStringLiteral("madison")} + aptArgs + QStringList{package});
+        m_versionQueryFailed = !madison.exitedCleanly();
+        if (m_versionQueryFailed)
+            logQueryFailure(QStringLiteral("Unable to get available versions for linear validation"),
+                            madison.standardErrorText());
+    }
     logConstruction(constructorName, QStringLiteral("available orvel version = "));
 }
 
@@ -21,6 +33,8 @@ bool LinearValidator::check()
 {
     if (m_logger)
         m_logger->debug(checkName);
+    if (m_versionQueryFailed)
+        return refuseUnknownVersions(QStringLiteral("Linear check failed"));
 
     QString currentDesignVersion = QStringLiteral("99");
     QString currentMajorVersion = QStringLiteral("99");

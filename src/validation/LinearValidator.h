@@ -10,15 +10,20 @@
  * exact texts) of the installed system. Versions with fewer than three
  * components are ignored; an installed version with fewer than three
  * components counts as design and major version "99".
+ *
+ * When the offered versions cannot be learnt (apt fails), every check()
+ * answers false until setAvailableVersions() supplies them.
  */
 class ORVELUPDATECHECKS_EXPORT LinearValidator : public UpdateValidator
 {
 public:
-    /// Asks the package manager once for the offered versions.
+    /// Asks the package manager once for the offered versions. When it
+    /// offers none, "apt-cache madison" confirms that apt ran cleanly.
     LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs);
     ~LinearValidator() override;
 
-    /// False when any offered version breaks the line; the sources of every
-    /// such version are then in getInvalidSources().
+    /// False when any offered version breaks the line (the sources of every
+    /// such version are then in getInvalidSources()) or the offered versions
+    /// are unknown.
     bool check() override;
 };

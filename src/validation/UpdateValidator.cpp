@@ -46,17 +46,30 @@ QMultiHash<QString, QString> UpdateValidator::getVersionsWithSources() const
     return parseVersionsWithSources(getRawVersionsWithSources());
 }
 
-QString UpdateValidator::versionsWithSourcesCommand()
+QString UpdateValidator::versionsWithSourcesCommand(QStringList const& aptArgs)
 {
     // Release versions with the URL of the source that announces them, and
     // the package versions (text after "+v") with their sources.
+    const QString arguments = aptArgs.isEmpty() ? QString() : QLatin1Char(' ') + quotedForShell(aptArgs);
     return QStringLiteral(
-        R"((apt-cache policy | awk '/^ [0-9]+ / {url=$2} /release v=/ {match($0, /v=([^,]+)/, ver); if (url && ver[1]) print ver[1] "|" url}'; apt-cache madison orvel-version 2>/dev/null | awk -F'|' '{print $2 "|" $3}' | sed 's/.*+v//') | sort -u)");
+               R"((apt-cache policy%1 | awk '/^ [0-9]+ / {url=$2} /release v=/ {match($0, /v=([^,]+)/, ver); if (url && ver[1]) print ver[1] "|" url}'; apt-cache madison%1 orvel-version 2>/dev/null | awk -F'|' '{print $2 "|" $3}' | sed 's/.*+v//') | sort -u)")
+        .arg(arguments);
+}
+
+QString UpdateValidator::quotedForShell(QStringList const& words)
+{
+    // Single quotes keep every character literal in bash; a quote itself is
+    // closed, escaped and reopened.
+    QStringList quoted;
+    quoted.reserve(words.size());
+    for (QString word : words)
+        quoted << QLatin1Char('\'') + word.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
+    return quoted.join(QLatin1Char(' '));
 }
 
 QStringList UpdateValidator::getRawVersionsWithSources() const
 {
-    return runShellCommand(versionsWithSourcesCommand(),
+    return runShellCommand(versionsWithSourcesCommand(m_aptArgs),
                            QStringLiteral("Unable to get versions with sources"))
         .value_or(QStringList());
 }
@@ -84,17 +97,30 @@ QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringLi
 }
 
 std::optional<QStringList> UpdateValidator::runShellCommand(QString const& commandLine,
-                                                            QString const& failureMessage) const
+                                                            QString const& failureMessage, ExitCode exitCode) const
 {
     const ChildProcess::Result result = ChildProcess::runShell(commandLine);
-    if (!result.succeeded) {
-        if (m_logger) {
-            m_logger->error(failureMessage);
-            m_logger->error(result.standardErrorText());
-        }
+    if (exitCode == ExitCode::MustBeZero ? !result.exitedCleanly() : !result.succeeded) {
+        logQueryFailure(failureMessage, result.standardErrorText());
         return std::nullopt;
     }
     return result.standardOutputText().split(QLatin1Char('\n'));
+}
+
+void UpdateValidator::logQueryFailure(QString const& message, QString const& standardError) const
+{
+    if (m_logger) {
+        m_logger->error(message);
+        m_logger->error(standardError);
+    }
+}
+
+bool UpdateValidator::refuseUnknownVersions(QString const& message)
+{
+    m_invalidSources.clear();
+    if (m_logger)
+        m_logger->error(message);
+    return false;
 }
 
 void UpdateValidator::logConstruction(QString const& functionName, QString const& availableLabel) const

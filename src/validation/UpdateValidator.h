@@ -54,19 +54,38 @@ public:
      */
     QMultiHash<QString, QString> parseVersionsWithSources(QStringList const& lines) const;
 
-    /// The shell command whose output getRawVersionsWithSources() returns.
-    static QString versionsWithSourcesCommand();
+    /**
+     * The shell command whose output getRawVersionsWithSources() returns.
+     * @p aptArgs, each quoted for the shell, follow "apt-cache policy" and
+     * "apt-cache madison", so that sources are looked up in the same apt
+     * configuration as the versions.
+     */
+    static QString versionsWithSourcesCommand(QStringList const& aptArgs = QStringList());
 
 protected:
+    /// How runShellCommand() reads the command's exit code.
+    enum class ExitCode { Ignored, MustBeZero };
+
     /**
      * Runs @p commandLine through "/usr/bin/bash -c" and returns its
      * standard output split at every newline, empty parts kept. When the
-     * command cannot be run, crashes or exceeds the time limit, logs
-     * @p failureMessage and the child's standard error as two error lines
-     * and returns no value.
+     * command cannot be run, crashes, exceeds the time or output limit, or
+     * (with ExitCode::MustBeZero) exits with another code, logs
+     * @p failureMessage and the child's standard error and returns no value.
      */
-    std::optional<QStringList> runShellCommand(QString const& commandLine,
-                                               QString const& failureMessage) const;
+    std::optional<QStringList> runShellCommand(QString const& commandLine, QString const& failureMessage,
+                                               ExitCode exitCode = ExitCode::Ignored) const;
+
+    /// The two error lines of a failed query: @p message, then the child's
+    /// standard error.
+    void logQueryFailure(QString const& message, QString const& standardError) const;
+
+    /// Ends a check() whose offered versions are unknown (m_versionQueryFailed):
+    /// records no source, logs @p message as an error and answers false.
+    bool refuseUnknownVersions(QString const& message);
+
+    /// @p words, each in single quotes for bash, joined by spaces.
+    static QString quotedForShell(QStringList const& words);
 
     /// The debug lines of a validator's constructor: @p functionName alone,
     /// the installed version, then the offered versions after @p availableLabel.

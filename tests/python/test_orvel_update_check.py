@@ -46,8 +46,7 @@ class ToolTest(unittest.TestCase):
 
     def test_apt_arguments_after_the_separator_reach_apt(self):
         # The world's sources list is empty; the argument points apt at a list
-        # with a jump. Which source offers what is read from apt's own
-        # configuration, without the arguments, so no source is named here.
+        # with a jump, and the source that offers it is looked up there too.
         with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
             sources = os.path.join(world.dir, "apt", "sources.list")
             moved = sources + ".moved"
@@ -56,7 +55,7 @@ class ToolTest(unittest.TestCase):
             self.assertEqual(run().returncode, 0)
             result = run("--json", "--", "-o", "Dir::Etc::sourcelist=" + moved)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertEqual(json.loads(result.stdout), {"allowed": False, "invalid_sources": []})
+        self.assertEqual(json.loads(result.stdout), {"allowed": False, "invalid_sources": [world.url("next")]})
 
     def test_log_file_at_the_chosen_level(self):
         with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]), tempfile.TemporaryDirectory() as tmp:
