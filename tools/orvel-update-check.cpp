@@ -10,11 +10,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +28,7 @@ enum ExitStatus {
     UpdateAllowed = 0,
     UpdateRefused = 1,
     UsageError = 2,
+    OutputError = 3,
 };
 
 const char* const description =
@@ -39,6 +45,7 @@ const char* const description =
     "  0  update allowed\n"
     "  1  update refused\n"
     "  2  usage error\n"
+    "  3  output error: the verdict or the explanation could not be written\n"
     "\n"
     "--explain and --log cannot be combined: the checks log to one place at a time.";
 
@@ -52,6 +59,27 @@ int usageError(const QCommandLineParser& parser, const QString& message)
                         << parser.helpText().section(QLatin1Char('\n'), 0, 0) << '\n'
                         << "Try '" << name << " --help' for more information.\n";
     return UsageError;
+}
+
+int outputError(const QString& what, const QString& reason)
+{
+    QTextStream(stderr) << QCoreApplication::applicationName() << ": cannot " << what << ": " << reason << '\n';
+    return OutputError;
+}
+
+// Writes all of @p bytes to @p stream; false when any of it was lost (a full
+// disk, a closed pipe).
+bool writeAll(FILE* stream, const QByteArray& bytes)
+{
+    return std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream) == static_cast<size_t>(bytes.size())
+        && std::fflush(stream) == 0;
+}
+
+int print(const QString& text, int status)
+{
+    if (!writeAll(stdout, text.toLocal8Bit()))
+        return outputError(QStringLiteral("write to standard output"), QString::fromLocal8Bit(std::strerror(errno)));
+    return status;
 }
 
 } // namespace
@@ -84,39 +112,36 @@ int main(int argc, char** argv)
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser, parser.errorText());
-    if (parser.isSet(helpOption)) {
-        QTextStream(stdout) << parser.helpText();
-        return UpdateAllowed;
-    }
-    if (parser.isSet(versionOption)) {
-        QTextStream(stdout) << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
-                            << '\n';
-        return UpdateAllowed;
-    }
+    // --help-all is the parser's own, for Qt's options: the same help here.
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
+        return print(parser.helpText(), UpdateAllowed);
+    if (parser.isSet(versionOption))
+        return print(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
+                         + QLatin1Char('\n'),
+                     UpdateAllowed);
     const QString level = parser.value(levelOption);
     if (!levelWords.contains(level))
         return usageError(parser, QStringLiteral("unknown log level '%1'").arg(level));
     if (parser.isSet(levelOption) && !parser.isSet(logOption))
         return usageError(parser, QStringLiteral("--log-level needs --log"));
+    if (parser.isSet(logOption) && parser.value(logOption).isEmpty())
+        return usageError(parser, QStringLiteral("--log needs a file name"));
     if (parser.isSet(explainOption) && parser.isSet(logOption))
         return usageError(parser, QStringLiteral("--explain and --log cannot be combined"));
 
-    // The logger opens its file for every line and seeks to its end, which
-    // a pipe or terminal on standard error does not allow: explanations go
-    // to a private file first and are copied to standard error afterwards.
-    QTemporaryDir explanationDir;
-    const QString explanationPath = explanationDir.filePath(QStringLiteral("explanation.log"));
+    // Explanations are logged into an anonymous in-memory file and copied to
+    // standard error afterwards: nothing is left on disk, and no temporary
+    // directory is needed.
+    int explanation = -1;
     std::shared_ptr<Logger> logger;
     if (parser.isSet(logOption)) {
         logger = std::make_shared<Logger>(parser.value(logOption), Logger::Info);
         logger->setLevel(level);
     } else if (parser.isSet(explainOption)) {
-        if (!explanationDir.isValid()) {
-            QTextStream(stderr) << QCoreApplication::applicationName()
-                                << ": cannot create a temporary directory for --explain\n";
-            return UpdateRefused;
-        }
-        logger = std::make_shared<Logger>(explanationPath, Logger::Info);
+        explanation = ::memfd_create("orvel-update-check-explanation", MFD_CLOEXEC);
+        if (explanation < 0)
+            return outputError(QStringLiteral("keep the explanation"), QString::fromLocal8Bit(std::strerror(errno)));
+        logger = std::make_shared<Logger>(QStringLiteral("/proc/self/fd/%1").arg(explanation), Logger::Info);
     }
 
     // Logging from construction on, so that a debug log names the installed
@@ -126,22 +151,23 @@ int main(int argc, char** argv)
     QStringList sources = manager.getAllInvalidSources();
     std::sort(sources.begin(), sources.end());
 
-    if (parser.isSet(explainOption)) {
-        QFile explanation(explanationPath);
-        QFile standardError;
-        if (explanation.open(QIODevice::ReadOnly) && standardError.open(stderr, QIODevice::WriteOnly))
-            standardError.write(explanation.readAll());
+    if (explanation >= 0) {
+        QFile reasons;
+        const bool copied = reasons.open(explanation, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
+            && writeAll(stderr, reasons.readAll());
+        if (!copied)
+            return OutputError; // standard error itself failed: nowhere to say so
     }
 
-    QTextStream out(stdout);
+    QString verdict;
     if (parser.isSet(jsonOption)) {
-        const QJsonObject verdict{{QStringLiteral("allowed"), allowed},
-                                  {QStringLiteral("invalid_sources"), QJsonArray::fromStringList(sources)}};
-        out << QJsonDocument(verdict).toJson(QJsonDocument::Compact) << '\n';
+        const QJsonObject object{{QStringLiteral("allowed"), allowed},
+                                 {QStringLiteral("invalid_sources"), QJsonArray::fromStringList(sources)}};
+        verdict = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
     } else {
-        out << (allowed ? "update allowed" : "update refused") << '\n';
+        verdict = QLatin1String(allowed ? "update allowed\n" : "update refused\n");
         for (const QString& source : qAsConst(sources))
-            out << source << '\n';
+            verdict += source + QLatin1Char('\n');
     }
-    return allowed ? UpdateAllowed : UpdateRefused;
+    return print(verdict, allowed ? UpdateAllowed : UpdateRefused);
 }

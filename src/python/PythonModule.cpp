@@ -13,6 +13,21 @@ namespace py = pybind11;
 
 namespace {
 
+// Binds a method of the wrapper. An instance made by __new__ alone, whose
+// __init__ never ran, has only uninitialised memory behind it, and the
+// binding library hands that to us as if it were a wrapper. Only a
+// constructed wrapper is registered with the binding library, so the call
+// is a TypeError instead of a crash.
+template <typename Result, typename... Args>
+auto method(Result (UpdateValidatorManagerWrapperAptArgs::*function)(Args...))
+{
+    return [function](UpdateValidatorManagerWrapperAptArgs* self, Args... args) -> Result {
+        if (!py::detail::get_object_handle(self, py::detail::get_type_info(typeid(UpdateValidatorManagerWrapperAptArgs))))
+            throw py::type_error("UpdateValidatorAptArgs.__init__() has not been called");
+        return (self->*function)(std::forward<Args>(args)...);
+    };
+}
+
 void registerClass(py::module_& module)
 {
     py::class_<UpdateValidatorManagerWrapperAptArgs>(
@@ -21,12 +36,12 @@ void registerClass(py::module_& module)
         .def(py::init<const std::vector<std::string>&>(),
              "Takes the apt command-line arguments of the pending operation (a list of str or bytes)\n"
              "and learns the installed and the offered versions.")
-        .def("validate", &UpdateValidatorManagerWrapperAptArgs::validate,
+        .def("validate", method(&UpdateValidatorManagerWrapperAptArgs::validate),
              "True when the update is linear and every offered hotfix is allowed.")
-        .def("initLogger", &UpdateValidatorManagerWrapperAptArgs::initLogger,
+        .def("initLogger", method(&UpdateValidatorManagerWrapperAptArgs::initLogger),
              "Logs from now on to the file at the given path, at and above the level\n"
              "(0 debug, 10 info, 20 warning, 30 error).")
-        .def("get_invalid_sources", &UpdateValidatorManagerWrapperAptArgs::getInvalidSourcesList,
+        .def("get_invalid_sources", method(&UpdateValidatorManagerWrapperAptArgs::getInvalidSourcesList),
              "Repository URLs that offer a version refused by the latest validate(), each once.");
 }
 
