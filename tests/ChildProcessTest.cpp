@@ -9,6 +9,21 @@
 
 #include <gtest/gtest.h>
 
+namespace {
+
+// Shell text that writes the shell's process group (the run's group) to the
+// file in %1, or to standard output.
+const QString recordGroup = QStringLiteral("read -r _ _ _ _ group _ < /proc/$$/stat; echo $group > '%1'");
+const QString printGroup = QStringLiteral("read -r _ _ _ _ group _ < /proc/$$/stat; echo $group");
+
+pid_t groupIn(const QString& pidFile)
+{
+    QFile file(pidFile);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+}
+
+} // namespace
+
 TEST(ChildProcess, KeepsStandardOutputAndErrorApart)
 {
     const auto result = ChildProcess::runShell(QStringLiteral("echo out; echo err >&2; echo more"));
@@ -21,6 +36,8 @@ TEST(ChildProcess, NonZeroExitCodeStillCountsAsSuccess)
 {
     const auto result = ChildProcess::runShell(QStringLiteral("echo partial; exit 3"));
     EXPECT_TRUE(result.succeeded);
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_FALSE(result.exitedCleanly());
     EXPECT_EQ(result.standardOutput, QByteArray("partial\n"));
 }
 
@@ -75,17 +92,81 @@ TEST(ChildProcess, TimeOutKillsAndReapsTheWholePipeline)
     timer.start();
     // A subshell with its own children, as in the versions-with-sources command.
     const auto result = ChildProcess::runShell(
-        QStringLiteral("echo $$ > '%1'; echo started >&2; (sleep 300 | sleep 301; true) | sort -u").arg(pidFile),
+        recordGroup.arg(pidFile) + QStringLiteral("; echo started >&2; (sleep 300 | sleep 301; true) | sort -u"),
         1000);
     EXPECT_FALSE(result.succeeded);
     EXPECT_EQ(result.standardError, QByteArray("started\n"));
     EXPECT_LT(timer.elapsed(), 10000);
 
-    QFile file(pidFile);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const pid_t group = file.readAll().trimmed().toInt();
+    const pid_t group = groupIn(pidFile);
     ASSERT_GT(group, 0);
     EXPECT_EQ(ProcessTable::membersOfGroup(group), QList<pid_t>()) << "processes or zombies left behind";
+}
+
+TEST(ChildProcess, OutputBeyondTheLimitFailsAndEndsTheGroup)
+{
+    for (const char* stream : {"", ">&2"}) {
+        QTemporaryDir dir;
+        const QString pidFile = dir.filePath(QStringLiteral("pid"));
+        QElapsedTimer timer;
+        timer.start();
+        const auto result = ChildProcess::runShell(
+            recordGroup.arg(pidFile) + QStringLiteral("; cat /dev/zero ") + QLatin1String(stream), 20000);
+        EXPECT_FALSE(result.succeeded) << stream;
+        EXPECT_TRUE(result.standardOutput.isEmpty());
+        EXPECT_LE(result.standardError.size(), ChildProcess::OutputLimitBytes);
+        EXPECT_LT(timer.elapsed(), 10000);
+        const pid_t group = groupIn(pidFile);
+        ASSERT_GT(group, 0);
+        EXPECT_EQ(ProcessTable::membersOfGroup(group), QList<pid_t>()) << stream;
+    }
+}
+
+TEST(ChildProcess, TimeOutAsksTheGroupToEndBeforeKillingIt)
+{
+    // A pipeline that cleans up on SIGTERM (as sort removes its temporary
+    // files) gets to do so ...
+    QTemporaryDir dir;
+    const QString cleaned = dir.filePath(QStringLiteral("cleaned"));
+    auto result = ChildProcess::runShell(
+        QStringLiteral("trap 'touch \"%1\"; exit 1' TERM; while :; do sleep 0.01; done").arg(cleaned), 300);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_TRUE(QFile::exists(cleaned));
+
+    // ... and one that ignores it is killed after the grace.
+    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    QElapsedTimer timer;
+    timer.start();
+    result = ChildProcess::runShell(QStringLiteral("trap '' TERM; ") + recordGroup.arg(pidFile) + QStringLiteral("; sleep 300"), 300);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_GE(timer.elapsed(), 1000);
+    EXPECT_LT(timer.elapsed(), 8000);
+    EXPECT_EQ(ProcessTable::membersOfGroup(groupIn(pidFile)), QList<pid_t>());
+}
+
+TEST(ChildProcess, CallerIgnoringSigchldStillLearnsTheExitStatus)
+{
+    // Python daemons often set SIGCHLD to SIG_IGN or SA_NOCLDWAIT, and the
+    // kernel then reaps their children by itself.
+    struct sigaction ignoring = {};
+    ignoring.sa_handler = SIG_IGN;
+    struct sigaction notWaiting = {};
+    notWaiting.sa_handler = SIG_DFL;
+    notWaiting.sa_flags = SA_NOCLDWAIT;
+    for (const struct sigaction& action : {ignoring, notWaiting}) {
+        struct sigaction previous = {};
+        ::sigaction(SIGCHLD, &action, &previous);
+        QElapsedTimer timer;
+        timer.start();
+        const auto result = ChildProcess::runShell(QStringLiteral("echo out; exit 3"), 10000);
+        const auto missing = ChildProcess::run(QStringLiteral("/nonexistent/program"), {});
+        ::sigaction(SIGCHLD, &previous, nullptr);
+        EXPECT_TRUE(result.succeeded);
+        EXPECT_EQ(result.exitCode, 3);
+        EXPECT_EQ(result.standardOutput, QByteArray("out\n"));
+        EXPECT_LT(timer.elapsed(), 5000);
+        EXPECT_FALSE(missing.succeeded);
+    }
 }
 
 TEST(ChildProcess, ChildGetsDefaultSignalsEvenWhenTheCallerIgnoresSigpipe)
@@ -105,7 +186,7 @@ TEST(ChildProcess, BackgroundJobsDoNotOutliveTheCall)
     QElapsedTimer timer;
     timer.start();
     // The job keeps the output open after the shell has ended.
-    const auto result = ChildProcess::runShell(QStringLiteral("echo $$; sleep 30 & echo after"), 20000);
+    const auto result = ChildProcess::runShell(printGroup + QStringLiteral("; sleep 30 & echo after"), 20000);
     EXPECT_TRUE(result.succeeded);
     EXPECT_LT(timer.elapsed(), 10000);
     const QList<QByteArray> lines = result.standardOutput.split('\n');

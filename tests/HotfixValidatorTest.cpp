@@ -79,8 +79,10 @@ TEST_F(HotfixRules, RefusesHotfixWithoutItsRegularRelease)
     // Short versions never share a minor version.
     EXPECT_FALSE(checkOffered({QStringLiteral("2.hotfix"), QStringLiteral("2")}));
     EXPECT_FALSE(checkOffered({QStringLiteral("2.5.1.hotfix")}, QStringLiteral("2.5")));
-    // Components are exact texts.
+    // Components are exact texts, and all three count: a hotfix of an
+    // earlier release of the installed minor line is no hotfix of it.
     EXPECT_FALSE(checkOffered({QStringLiteral("2.05.1.hotfix")}));
+    EXPECT_FALSE(checkOffered({QStringLiteral("2.5.0.hotfix1")}));
 }
 
 TEST(HotfixValidator, JudgesReleaseVersionsOfRealRepositories)
@@ -119,6 +121,56 @@ TEST(HotfixValidator, JudgesReleaseVersionsOfRealRepositories)
     quiet.setAvailableVersions({QStringLiteral("2.5.1.hotfix3")});
     EXPECT_TRUE(quiet.check());
     EXPECT_TRUE(quiet.getInvalidSources().isEmpty());
+}
+
+TEST(HotfixValidator, OnlyTheReleaseFieldOfASourceCounts)
+{
+    // A label holding "v=" does not make the source's own hotfix look like
+    // a regular release of it ...
+    AptWorld labelled(QStringLiteral("1.7.2"),
+                      {{QStringLiteral("fix"), QStringLiteral("1.9.0.hotfix1"), {}, QStringLiteral("v=1.9.0.0")}});
+    HotfixValidator refusing(nullptr, {});
+    EXPECT_FALSE(refusing.check());
+    EXPECT_EQ(refusing.getInvalidSources(), setOf({labelled.url(QStringLiteral("fix"))}));
+
+    // ... and a URL holding "v=" invents no version.
+    AptWorld strangeUrl(QStringLiteral("1.7.2"),
+                        {{QStringLiteral("v=2.0.0.hotfix"), QStringLiteral("1.7.5"), {}}});
+    LogFile log;
+    HotfixValidator passing(log.logger(), {});
+    EXPECT_TRUE(passing.check());
+    EXPECT_TRUE(log.messages().contains(checkName + QStringLiteral(": 1.7.5 is not hotfix repo")));
+}
+
+TEST(HotfixValidator, FailingAptRefusesInsteadOfPassing)
+{
+    // Each of these makes apt-cache exit non-zero after printing nothing to
+    // grep, which used to read as "no source announces a version".
+    AptWorld world(QStringLiteral("1.7.2"), {{QStringLiteral("fix"), QStringLiteral("1.6.0.hotfix1"), {}}});
+    const QVector<QStringList> failingArguments{{QStringLiteral("--bogus")},
+                                                {QStringLiteral("-c"), QStringLiteral("/nonexistent")}};
+    for (const QStringList& arguments : failingArguments) {
+        LogFile log(Logger::Error);
+        HotfixValidator validator(log.logger(), arguments);
+        EXPECT_FALSE(validator.check()) << arguments.join(QLatin1Char(' ')).toStdString();
+        const QStringList messages = log.messages();
+        ASSERT_EQ(messages.size(), 3);
+        EXPECT_EQ(messages.at(0), QStringLiteral("Unable to get available versions for hotfix validation"));
+        EXPECT_FALSE(messages.at(1).isEmpty()) << "apt's own message";
+        EXPECT_EQ(messages.at(2), failed);
+    }
+
+    world.breakSourcesList();
+    HotfixValidator broken(nullptr, {});
+    EXPECT_FALSE(broken.check());
+}
+
+TEST(HotfixValidator, SourcesWithoutReleaseVersionsAreNoFailure)
+{
+    // apt answers, grep finds no "v=" and says so with status 1.
+    AptWorld world(QStringLiteral("1.7.2"), {{QStringLiteral("plain"), QString(), {QStringLiteral("1.0+v1.7.5")}}});
+    HotfixValidator validator(nullptr, {});
+    EXPECT_TRUE(validator.check());
 }
 
 TEST(HotfixValidator, ForbiddenVersionsSharingASourceListItOnce)

@@ -115,6 +115,36 @@ TEST(LinearValidator, ExaminesEveryVersionAndGathersAllRefusedSources)
     EXPECT_FALSE(silent.exists());
 }
 
+TEST(LinearValidator, FailingAptRefusesUntilVersionsAreSupplied)
+{
+    // The package manager answers a failed query with an empty list, which
+    // used to read as "nothing offered, the update is linear".
+    AptWorld world(QStringLiteral("1.7.2"), {{QStringLiteral("next"), QStringLiteral("1.8.0"), {QStringLiteral("1.0+v1.8.0")}}});
+    world.breakSourcesList();
+
+    LogFile log(Logger::Error);
+    LinearValidator validator(log.logger(), {});
+    EXPECT_FALSE(validator.check());
+    EXPECT_FALSE(validator.check());
+    EXPECT_TRUE(validator.getInvalidSources().isEmpty());
+    const QStringList messages = log.messages();
+    ASSERT_EQ(messages.size(), 4);
+    EXPECT_EQ(messages.at(0), QStringLiteral("Unable to get available versions for linear validation"));
+    EXPECT_TRUE(messages.at(1).startsWith(QStringLiteral("E: Malformed entry"))) << messages.at(1).toStdString();
+    EXPECT_EQ(messages.mid(2), (QStringList{QStringLiteral("Linear check failed"), QStringLiteral("Linear check failed")}));
+
+    validator.setAvailableVersions({QStringLiteral("1.7.5")});
+    EXPECT_TRUE(validator.check());
+}
+
+TEST(LinearValidator, PackageNobodyOffersIsNoFailure)
+{
+    // apt exits 0 with a notice for a package that no source carries.
+    AptWorld world(QStringLiteral("1.7.2"), {{QStringLiteral("other"), QStringLiteral("1.7.5"), {}}});
+    LinearValidator validator(nullptr, {});
+    EXPECT_TRUE(validator.check());
+}
+
 TEST_F(LinearValidatorOffline, RefusesDesignChangeAndReportsMajorFirst)
 {
     EXPECT_FALSE(checkOffered({QStringLiteral("2.7.0")}));

@@ -1,6 +1,7 @@
 #include "AptWorld.h"
 #include "FakeAptCache.h"
 #include "LogFile.h"
+#include "ScopedEnvironment.h"
 #include "UpdateValidatorManager.h"
 
 #include <gtest/gtest.h>
@@ -79,6 +80,29 @@ TEST(UpdateValidatorManager, DecodesArgumentsAsUtf8OverTheirFullLength)
     UpdateValidatorManager withNul(nullptr, std::vector<std::string>{std::string("-o\0x", 4)});
     EXPECT_EQ(fake.calls().size(), 2);
     EXPECT_FALSE(withNul.check());
+}
+
+TEST(UpdateValidatorManager, VerdictAndSourcesComeFromTheConfigurationGivenByArguments)
+{
+    AptWorld active(QStringLiteral("1.7.2"), {{QStringLiteral("innocent"), QStringLiteral("1.8.0"), {}}});
+    AptWorld other(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("main"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.7.5")}},
+                    {QStringLiteral("next"), QStringLiteral("1.8.0.hotfix1"), {QStringLiteral("1.0+v1.8.0")}}});
+    UpdateValidatorManager manager(nullptr, QStringList{QStringLiteral("-c"), other.aptConfig()});
+    EXPECT_FALSE(manager.check());
+    EXPECT_EQ(manager.getAllInvalidSources(), QStringList{other.url(QStringLiteral("next"))});
+}
+
+TEST(UpdateValidatorManager, RefusesWhenAptCannotBeRun)
+{
+    AptWorld world(QStringLiteral("1.7.2"), {{QStringLiteral("fix"), QStringLiteral("1.6.0.hotfix1"), {}}});
+    ScopedEnvironment environment;
+    environment.set("PATH", "/nonexistent");
+    LogFile log(Logger::Error);
+    UpdateValidatorManager manager(log.logger(), QStringList());
+    EXPECT_FALSE(manager.check());
+    EXPECT_TRUE(log.messages().contains(QStringLiteral("Linear check failed")));
+    EXPECT_TRUE(log.messages().contains(QStringLiteral("Hotfix check failed")));
 }
 
 TEST(UpdateValidatorManager, SettersReachEveryValidator)

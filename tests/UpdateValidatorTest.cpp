@@ -45,6 +45,16 @@ TEST(UpdateValidator, CommandIsTheFixedPipeline)
     EXPECT_TRUE(command.endsWith(QStringLiteral("sed 's/.*+v//') | sort -u")));
 }
 
+TEST(UpdateValidator, CommandAsksAptWithTheQuotedArguments)
+{
+    const QString command = UpdateValidator::versionsWithSourcesCommand(
+        {QStringLiteral("-o"), QStringLiteral("Dir::Etc::sourcelist=/srv/it's $(here).list")});
+    const QString arguments = QStringLiteral("'-o' 'Dir::Etc::sourcelist=/srv/it'\\''s $(here).list'");
+    EXPECT_TRUE(command.startsWith(QStringLiteral("(apt-cache policy ") + arguments + QStringLiteral(" | awk ")));
+    EXPECT_TRUE(command.contains(QStringLiteral("; apt-cache madison ") + arguments + QStringLiteral(" orvel-version 2>/dev/null | awk")));
+    EXPECT_EQ(command.size(), 235 + 2 * (1 + arguments.size()));
+}
+
 TEST(UpdateValidator, ParsesVersionSourceLines)
 {
     LogFile log;

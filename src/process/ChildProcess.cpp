@@ -192,18 +192,27 @@ void endGroup(pid_t group)
         ::prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
-// What the new process needs before it runs the program. It shares this
-// process's memory until exec, so it must not allocate or take locks.
-struct Launch {
-    const char* path;
-    char* const* argv;
-    int input;
-    int output;
-    int error;
-    int execError; // written by the new process when exec fails
-};
+#if !defined(__x86_64__)
+#error "The process launcher below makes x86-64 Linux system calls directly."
+#endif
 
-// Kernel layout of struct sigaction on x86-64 and the other 64-bit ports.
+// A system call without the C library: returns the result, or -errno. The
+// two processes of a launch share this process's memory, thread-local errno
+// included, so the C library's wrappers (and sanitizer interceptors of them)
+// must stay out of them.
+__attribute__((no_sanitize("address", "undefined"))) long rawSyscall(long number, long first = 0, long second = 0,
+                                                                    long third = 0, long fourth = 0)
+{
+    long result;
+    register long r10 asm("r10") = fourth;
+    asm volatile("syscall"
+                 : "=a"(result)
+                 : "a"(number), "D"(first), "S"(second), "d"(third), "r"(r10)
+                 : "rcx", "r11", "memory");
+    return result;
+}
+
+// Kernel layout of struct sigaction on x86-64.
 struct KernelSigaction {
     void (*handler)(int);
     unsigned long flags;
@@ -211,102 +220,193 @@ struct KernelSigaction {
     unsigned long mask;
 };
 
-// Runs in the new process on a stack of its own. Only raw system calls: the
-// C library's wrappers (and sanitizer interceptors of them) may touch state
-// that this process shares with its parent.
-__attribute__((no_sanitize("address", "undefined"))) int launch(void* argument)
+// Sizes within a launch's one mapping: the supervisor's stack (which holds
+// the program's stack too), then the data shared with this process.
+constexpr size_t SupervisorStackSize = 96 * 1024;
+constexpr size_t ProgramStackSize = 32 * 1024;
+
+// What the two processes of a launch need and report. It lives in memory
+// that they share with this process; they must not allocate or take locks.
+struct LaunchData {
+    const char* path;
+    char* const* argv;
+    char* const* environment;
+    int input;
+    int output;
+    int error;
+    int descriptorLimit; // descriptors to close where close_range() is missing
+    volatile int startError; // errno of a program that could not be started
+    volatile int waitStatus; // the program's wait status
+    volatile int waited;     // 1 once waitStatus holds it
+};
+
+// The program's process: every signal back to its default (callers such as
+// Python ignore SIGPIPE, which would otherwise reach a pipeline's
+// commands) and none blocked, the pipes on 0, 1 and 2, then exec.
+__attribute__((no_sanitize("address", "undefined"))) int runProgram(void* argument)
 {
-    Launch* launch = static_cast<Launch*>(argument);
-    // Every signal back to its default (callers such as Python ignore
-    // SIGPIPE, which would otherwise reach the pipeline's commands), then
-    // none blocked; the parent blocked them all around the clone.
+    LaunchData* data = static_cast<LaunchData*>(argument);
     const KernelSigaction byDefault{SIG_DFL, 0, nullptr, 0};
     for (long signal = 1; signal < 65; ++signal)
         if (signal != SIGKILL && signal != SIGSTOP)
-            ::syscall(SYS_rt_sigaction, signal, &byDefault, nullptr, sizeof(unsigned long));
+            rawSyscall(SYS_rt_sigaction, signal, reinterpret_cast<long>(&byDefault), 0, sizeof(unsigned long));
     const unsigned long none = 0;
-    ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &none, nullptr, sizeof none);
+    rawSyscall(SYS_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&none), 0, sizeof none);
 
-    if (::syscall(SYS_setpgid, 0, 0) == 0 && ::syscall(SYS_dup2, launch->input, STDIN_FILENO) >= 0
-        && ::syscall(SYS_dup2, launch->output, STDOUT_FILENO) >= 0
-        && ::syscall(SYS_dup2, launch->error, STDERR_FILENO) >= 0)
-        ::syscall(SYS_execve, launch->path, launch->argv, environ);
-    launch->execError = errno ? errno : ENOEXEC;
-    ::syscall(SYS_exit, 127);
+    long failed = rawSyscall(SYS_dup2, data->input, STDIN_FILENO);
+    if (failed >= 0)
+        failed = rawSyscall(SYS_dup2, data->output, STDOUT_FILENO);
+    if (failed >= 0)
+        failed = rawSyscall(SYS_dup2, data->error, STDERR_FILENO);
+    if (failed >= 0)
+        failed = rawSyscall(SYS_execve, reinterpret_cast<long>(data->path), reinterpret_cast<long>(data->argv),
+                            reinterpret_cast<long>(data->environment));
+    data->startError = failed < 0 ? static_cast<int>(-failed) : ENOEXEC;
+    rawSyscall(SYS_exit, 127);
     return 127;
 }
 
-struct Spawned {
-    pid_t pid = 0;
-    int pidfd = -1;
-};
-
-// Starts the program as the leader of a new process group, without an exit
-// signal, and returns its pid and a pidfd for it (pidfd -1 when it could not
-// be started). CLONE_VM | CLONE_VFORK, as
-// posix_spawn does, so that no copy of a large caller's memory map (a Python
-// interpreter) is made: the parent waits here until the child has exec'd.
-Spawned spawn(const QString& path, const QStringList& arguments, int input, int output, int error)
+// The supervisor: our direct child, which leads the new process group,
+// starts the program and waits for it. It has no exit signal and never
+// execs (an exec would restore SIGCHLD as exit signal), so the kernel never
+// reaps it on its own, whatever this process does with SIGCHLD, and it stays
+// invisible to a caller's waitpid(-1). Its signals stay blocked.
+__attribute__((no_sanitize("address", "undefined"))) int supervise(void* argument)
 {
-    std::vector<QByteArray> words;
-    words.reserve(static_cast<size_t>(arguments.size()) + 1);
-    words.push_back(QFile::encodeName(path));
-    for (const QString& argument : arguments)
-        words.push_back(argument.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    LaunchData* data = static_cast<LaunchData*>(argument);
+    // Its own copy of the signal table: the program must be waitable here.
+    const KernelSigaction byDefault{SIG_DFL, 0, nullptr, 0};
+    rawSyscall(SYS_rt_sigaction, SIGCHLD, reinterpret_cast<long>(&byDefault), 0, sizeof(unsigned long));
+    rawSyscall(SYS_setpgid, 0, 0);
 
-    constexpr size_t stackSize = 64 * 1024;
-    void* stack = ::mmap(nullptr, stackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-    if (stack == MAP_FAILED)
-        return {};
-
-    Launch launchData{argv.front(), argv.data(), input, output, error, 0};
-    // No signal handler of ours may run in the child while it shares our
-    // memory; it unblocks them once they are back at their defaults.
-    sigset_t all;
-    sigset_t previous;
-    sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-    int pidfd = -1;
-    const pid_t pid = ::clone(launch, static_cast<char*>(stack) + stackSize, CLONE_VM | CLONE_VFORK | CLONE_PIDFD,
-                              &launchData, &pidfd);
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    ::munmap(stack, stackSize);
-    if (pid <= 0)
-        return {};
-    if (launchData.execError != 0) {
-        siginfo_t info;
-        while (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED | __WALL) < 0
-               && errno == EINTR) {
-        }
-        ::close(pidfd);
-        return {};
+    // CLONE_VFORK: the supervisor waits here until the program has exec'd,
+    // so the program may run on the supervisor's stack.
+    alignas(16) char stack[ProgramStackSize];
+    const pid_t program = ::clone(runProgram, stack + sizeof stack, CLONE_VM | CLONE_VFORK | SIGCHLD, data);
+    if (program < 0) {
+        data->startError = EAGAIN;
+        return 1;
     }
-    return {pid, pidfd};
+    // It holds copies of all our descriptors, which would keep the program's
+    // input (and any pipe of the caller's) from ending while it waits.
+    if (rawSyscall(SYS_close_range, 0, ~0U, 0) < 0)
+        for (int fd = 0; fd < data->descriptorLimit; ++fd)
+            rawSyscall(SYS_close, fd);
+
+    int status = 0;
+    long waited;
+    do
+        waited = rawSyscall(SYS_wait4, program, reinterpret_cast<long>(&status), __WALL, 0);
+    while (waited == -EINTR);
+    data->waitStatus = status;
+    data->waited = waited == program ? 1 : 0;
+    return 0;
 }
 
-// Ends the child's group when the run ends, whichever way it ends.
-class GroupGuard
+int descriptorLimit()
+{
+    const long limit = ::sysconf(_SC_OPEN_MAX);
+    return limit > 0 ? static_cast<int>(std::min(limit, 65536L)) : 1024;
+}
+
+/**
+ * One program run: its supervisor (leader of the program's process group),
+ * a pidfd for the supervisor, and the mapping with its stack and the shared
+ * data. Started with CLONE_VM, as posix_spawn does, so that no copy of a large
+ * caller's memory map (a Python interpreter) is made.
+ *
+ * Whichever way the run ends, the destructor ends the group (SIGTERM, then
+ * SIGKILL) and reaps it, so that nothing the program started outlives the
+ * call, not even a background job, and not when an exception leaves it.
+ */
+class Launch
 {
 public:
-    explicit GroupGuard(pid_t group)
-        : m_group(group)
+    Launch(const char* path, char* const* argv, int input, int output, int error)
     {
+        void* mapping = ::mmap(nullptr, MappingSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
+                               -1, 0);
+        if (mapping == MAP_FAILED)
+            return;
+        m_mapping = static_cast<char*>(mapping);
+        m_data = new (m_mapping + SupervisorStackSize) LaunchData{path, argv, environ, input, output, error,
+                                                                  descriptorLimit(), 0, 0, 0};
+
+        // No signal handler of ours may run in the supervisor, which shares
+        // our memory: it starts with every signal blocked and keeps them so.
+        sigset_t all;
+        sigset_t previous;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+        int pidfd = -1;
+        m_pid = ::clone(supervise, m_mapping + SupervisorStackSize, CLONE_VM | CLONE_PIDFD, m_data, &pidfd);
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        if (m_pid <= 0)
+            return;
+        m_pidfd.reset(pidfd);
+        // The supervisor does so too; whichever comes first, the group
+        // exists before anything could need to end it.
+        ::setpgid(m_pid, m_pid);
     }
-    GroupGuard(const GroupGuard&) = delete;
-    GroupGuard& operator=(const GroupGuard&) = delete;
-    ~GroupGuard()
+    Launch(const Launch&) = delete;
+    Launch& operator=(const Launch&) = delete;
+
+    ~Launch()
     {
+        if (!m_pidfd.isOpen()) {
+            if (m_mapping)
+                ::munmap(m_mapping, MappingSize);
+            return;
+        }
         // Normally the group is empty by now: nothing to wait for.
-        if (::kill(-m_group, 0) == 0)
-            endGroup(m_group);
+        if (!m_reaped || ::kill(-m_pid, 0) == 0)
+            endGroup(m_pid);
+        // The supervisor runs on the mapping: it goes only once the
+        // supervisor is surely gone.
+        siginfo_t info{};
+        if (m_reaped
+            || ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(m_pidfd.get()), &info,
+                        WEXITED | WNOHANG | __WALL)
+                < 0
+            || info.si_pid != 0)
+            ::munmap(m_mapping, MappingSize);
+    }
+
+    bool started() const { return m_pidfd.isOpen(); }
+    /// Readable once the supervisor has ended.
+    int exitNotifier() const { return m_pidfd.get(); }
+
+    /// Reaps the supervisor once exitNotifier() is readable; false if it
+    /// cannot be (yet).
+    bool reap()
+    {
+        siginfo_t info{};
+        m_reaped = ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(m_pidfd.get()), &info,
+                            WEXITED | __WALL)
+            == 0;
+        m_supervisorExitedCleanly = m_reaped && info.si_code == CLD_EXITED && info.si_status == 0;
+        return m_reaped;
+    }
+
+    /// The program's exit code when it was started and exited normally,
+    /// otherwise -1. Valid after reap().
+    int programExitCode() const
+    {
+        if (!m_supervisorExitedCleanly || m_data->startError != 0 || !m_data->waited
+            || !WIFEXITED(m_data->waitStatus))
+            return -1;
+        return WEXITSTATUS(m_data->waitStatus);
     }
 
 private:
-    pid_t m_group;
+    static constexpr size_t MappingSize = SupervisorStackSize + ((sizeof(LaunchData) + 4095) & ~size_t(4095));
+
+    char* m_mapping = nullptr;
+    LaunchData* m_data = nullptr;
+    pid_t m_pid = 0;
+    Descriptor m_pidfd;
+    bool m_reaped = false;
+    bool m_supervisorExitedCleanly = false;
 };
 
 } // namespace
@@ -321,33 +421,40 @@ ChildProcess::Result ChildProcess::run(const QString& program, const QStringList
     if (path.isEmpty())
         return result;
 
+    // Read by the program's process until it execs: kept for the whole run.
+    std::vector<QByteArray> words;
+    words.reserve(static_cast<size_t>(arguments.size()) + 1);
+    words.push_back(QFile::encodeName(path));
+    for (const QString& argument : arguments)
+        words.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
     Pipe input;
     Pipe output;
     Pipe error;
     if (!input.open() || !output.open() || !error.open())
         return result;
     const QDeadlineTimer deadline(timeoutMs);
-    const Spawned spawned = spawn(path, arguments, input.read.get(), output.write.get(), error.write.get());
-    const Descriptor exitNotifier(spawned.pidfd); // readable once the child has ended
-    // Nothing is ever written to the child: its input ends at once.
+    Launch launch(argv.front(), argv.data(), input.read.get(), output.write.get(), error.write.get());
+    if (!launch.started())
+        return result;
+    // The supervisor has copies of its own. Nothing is ever written to the
+    // child: its input ends at once.
     input.read.reset();
     input.write.reset();
     output.write.reset();
     error.write.reset();
-    if (!exitNotifier.isOpen())
-        return result;
-    // From here on, nothing the child started outlives the call, not even a
-    // background job, and not when an exception leaves it.
-    const GroupGuard group(spawned.pid);
 
-    siginfo_t status{};
     bool exited = false;
     bool withinLimit = true;
     while (!exited && withinLimit) {
         const int remaining = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 1 << 30));
         if (remaining == 0)
             break;
-        pollfd watched[3] = {{output.read.get(), POLLIN, 0}, {error.read.get(), POLLIN, 0}, {exitNotifier.get(), POLLIN, 0}};
+        pollfd watched[3] = {{output.read.get(), POLLIN, 0}, {error.read.get(), POLLIN, 0}, {launch.exitNotifier(), POLLIN, 0}};
         const int ready = ::poll(watched, 3, remaining);
         if (ready < 0 && errno != EINTR)
             break;
@@ -356,8 +463,7 @@ ChildProcess::Result ChildProcess::run(const QString& program, const QStringList
         if (watched[1].revents && withinLimit)
             withinLimit = readAvailable(error.read, result.standardError, false);
         if (watched[2].revents && withinLimit)
-            exited = ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(exitNotifier.get()), &status,
-                              WEXITED | __WALL) == 0;
+            exited = launch.reap();
     }
 
     // What the child wrote before it ended is still in the pipes.
@@ -365,10 +471,10 @@ ChildProcess::Result ChildProcess::run(const QString& program, const QStringList
         if (fd->isOpen())
             ::fcntl(fd->get(), F_SETFL, ::fcntl(fd->get(), F_GETFL) | O_NONBLOCK);
     withinLimit = withinLimit && readAvailable(error.read, result.standardError, true);
-    if (exited && status.si_code == CLD_EXITED && withinLimit
-        && readAvailable(output.read, result.standardOutput, true)) {
+    const int exitCode = exited ? launch.programExitCode() : -1;
+    if (exitCode >= 0 && withinLimit && readAvailable(output.read, result.standardOutput, true)) {
         result.succeeded = true;
-        result.exitCode = status.si_status;
+        result.exitCode = exitCode;
         return result;
     }
     result.standardOutput.clear();

@@ -14,7 +14,7 @@ SUPPORT_DIR = os.environ.get(
 class AptWorld:
     """An apt world in a temporary directory.
 
-    repos: (name, release version, [package versions]) tuples. As a context
+    repos: (name, release version, [package versions][, label]) tuples. As a context
     manager the world is active (APT_CONFIG and ORVEL_SYSROOT set) inside the
     block and removed after it; activated() only sets the environment.
     """
@@ -22,7 +22,8 @@ class AptWorld:
     def __init__(self, installed, repos=()):
         self._tmp = tempfile.TemporaryDirectory(prefix="orvel-world-")
         self.dir = self._tmp.name
-        specs = ["%s:%s:%s" % (name, release, ",".join(versions)) for name, release, versions in repos]
+        specs = ["%s:%s:%s:%s" % (repo[0], repo[1], ",".join(repo[2]), repo[3] if len(repo) > 3 else "")
+                 for repo in repos]
         subprocess.run([os.path.join(SUPPORT_DIR, "make-apt-world"), self.dir, installed] + specs,
                        check=True, stdout=subprocess.DEVNULL)
         self._activation = None

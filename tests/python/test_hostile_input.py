@@ -2,6 +2,7 @@
 a TypeError, never in a crash, a stray file or a message on the terminal."""
 
 import os
+import signal
 import stat
 import subprocess
 import sys
@@ -39,6 +40,26 @@ class HostileArgumentsTest(unittest.TestCase):
         checker = UpdateValidatorAptArgs([b"-o", b"Debug::\xff\xfe=\xc3("])
         self.assertIn(checker.validate(), (True, False))
         self.assertIsInstance(checker.get_invalid_sources(), list)
+
+
+class MisuseTest(unittest.TestCase):
+    def test_methods_of_an_instance_whose_init_never_ran_raise_type_error(self):
+        checker = UpdateValidatorAptArgs.__new__(UpdateValidatorAptArgs)
+        for call in (checker.validate, checker.get_invalid_sources, lambda: checker.initLogger("/dev/null", 0)):
+            with self.assertRaises(TypeError):
+                call()
+
+    def test_caller_that_ignores_sigchld_gets_the_same_answer(self):
+        # A common idiom of daemons: the kernel then reaps their children.
+        with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"]), ("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
+            previous = signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+            try:
+                checker = UpdateValidatorAptArgs([])
+                verdict = checker.validate()
+            finally:
+                signal.signal(signal.SIGCHLD, previous)
+            self.assertIs(verdict, False)
+            self.assertEqual(checker.get_invalid_sources(), [world.url("next")])
 
 
 class UnusableLogPathTest(unittest.TestCase):

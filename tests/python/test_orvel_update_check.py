@@ -21,15 +21,17 @@ class ToolTest(unittest.TestCase):
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "update allowed\n", ""))
 
     def test_refused_update_lists_sorted_sources_and_exits_one(self):
-        with AptWorld("1.7.2", [("zz-next", "1.8.0", ["1.0+v1.8.0"]), ("aa-fix", "1.6.0.hotfix", ["1.0+v1.7.3"]),
-                                ("main", "1.7.5", ["1.0+v1.7.5"])]) as world:
+        # Six refused sources: an unsorted list would pass one run in 720.
+        refused = ["zz-next", "aa-fix", "mm-next", "bb-fix", "yy-next", "cc-fix"]
+        repos = [(name, "1.8.0" if name.endswith("next") else "1.6.0.hotfix", ["1.0+v1.8.0"]) for name in refused]
+        with AptWorld("1.7.2", repos + [("main", "1.7.5", ["1.0+v1.7.5"])]) as world:
             result = run()
             json_result = run("--json")
+        expected = sorted(world.url(name) for name in refused)
         self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.stdout.splitlines(), ["update refused", world.url("aa-fix"), world.url("zz-next")])
+        self.assertEqual(result.stdout.splitlines(), ["update refused"] + expected)
         self.assertEqual(json_result.returncode, 1)
-        self.assertEqual(json.loads(json_result.stdout),
-                         {"allowed": False, "invalid_sources": [world.url("aa-fix"), world.url("zz-next")]})
+        self.assertEqual(json.loads(json_result.stdout), {"allowed": False, "invalid_sources": expected})
 
     def test_json_of_an_allowed_update(self):
         with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]):
@@ -72,7 +74,7 @@ class ToolTest(unittest.TestCase):
 
     def test_usage_errors_exit_two_with_a_message_and_the_usage(self):
         for args in (["--bogus"], ["-o", "X=1"], ["--log-level", "loud", "--log", "/dev/null"],
-                     ["--log-level", "debug"], ["--explain", "--log", "/dev/null"], ["--log"]):
+                     ["--log-level", "debug"], ["--explain", "--log", "/dev/null"], ["--log"], ["--log="]):
             with self.subTest(args=args):
                 result = run(*args)
                 self.assertEqual(result.returncode, 2)
@@ -82,13 +84,31 @@ class ToolTest(unittest.TestCase):
                 self.assertTrue(lines[1].startswith("Usage: "), lines)
 
     def test_help_and_version(self):
-        help_result = run("--help")
-        self.assertEqual(help_result.returncode, 0)
-        self.assertIn("Exit status:", help_result.stdout)
-        self.assertIn("2  usage error", help_result.stdout)
+        for option in ("--help", "--help-all"):
+            help_result = run(option)
+            self.assertEqual(help_result.returncode, 0, option)
+            self.assertIn("Exit status:", help_result.stdout)
+            self.assertIn("3  output error", help_result.stdout)
         version = run("--version")
         self.assertEqual(version.returncode, 0)
         self.assertRegex(version.stdout, r"^orvel-update-check \d+\.\d+\.\d+\n$")
+
+    def test_verdict_that_cannot_be_written_is_an_output_error(self):
+        with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]), open("/dev/full", "w") as full:
+            result = subprocess.run([TOOL], stdout=full, stderr=subprocess.PIPE, universal_newlines=True, timeout=120)
+        self.assertEqual(result.returncode, 3)
+        self.assertEqual(result.stderr,
+                         "orvel-update-check: cannot write to standard output: No space left on device\n")
+
+    def test_explain_needs_no_temporary_directory(self):
+        with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]) as world, \
+                tempfile.NamedTemporaryFile() as not_a_directory:
+            result = subprocess.run([TOOL, "--explain"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                    universal_newlines=True, timeout=120,
+                                    env=dict(os.environ, TMPDIR=not_a_directory.name))
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stdout, "update refused\n%s\n" % world.url("next"))
+        self.assertIn("Error: The versions of the available latest update", result.stderr)
 
 
 if __name__ == "__main__":

@@ -22,6 +22,8 @@ public:
         QString release;
         /// Package versions of orvel-version, e.g. "1.0+v1.7.5.16".
         QStringList packageVersions;
+        /// Label field of the Release file; none when empty.
+        QString label = QString();
     };
 
     /// @p installed "-" writes no version file. Throws std::runtime_error
@@ -31,6 +33,11 @@ public:
     QString directory() const;
     /// Source URL of a repository as apt reports it.
     QString url(const QString& repoName) const;
+    /// The world's apt configuration file and sources list.
+    QString aptConfig() const;
+    /// Adds the line "deb this-line-is-malformed" to the sources list, on
+    /// which every apt-cache command fails.
+    void breakSourcesList() const;
 
     /// Path of the builder script.
     static QString builder();
