@@ -84,10 +84,11 @@ TEST(UpdateValidatorManager, DecodesArgumentsAsUtf8OverTheirFullLength)
 
 TEST(UpdateValidatorManager, VerdictAndSourcesComeFromTheConfigurationGivenByArguments)
 {
-    AptWorld active(QStringLiteral("1.7.2"), {{QStringLiteral("innocent"), QStringLiteral("1.8.0"), {}}});
     AptWorld other(QStringLiteral("1.7.2"),
                    {{QStringLiteral("main"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.7.5")}},
                     {QStringLiteral("next"), QStringLiteral("1.8.0.hotfix1"), {QStringLiteral("1.0+v1.8.0")}}});
+    // Made last, so the active one: apt reads it unless told otherwise.
+    AptWorld active(QStringLiteral("1.7.2"), {{QStringLiteral("innocent"), QStringLiteral("1.8.0"), {}}});
     UpdateValidatorManager manager(nullptr, QStringList{QStringLiteral("-c"), other.aptConfig()});
     EXPECT_FALSE(manager.check());
     EXPECT_EQ(manager.getAllInvalidSources(), QStringList{other.url(QStringLiteral("next"))});
