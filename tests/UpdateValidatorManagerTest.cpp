@@ -14,6 +14,20 @@ QStringList sorted(QStringList list)
     return list;
 }
 
+QSet<QString> setOf(const QStringList& list)
+{
+    return QSet<QString>(list.cbegin(), list.cend());
+}
+
+// Together, the refusals' sources are exactly the invalid sources.
+void expectRefusalsAgreeWithSources(const UpdateValidatorManager& manager)
+{
+    QSet<QString> fromRefusals;
+    for (const Refusal& refusal : manager.getRefusals())
+        fromRefusals.unite(setOf(refusal.sources));
+    EXPECT_EQ(fromRefusals, setOf(manager.getAllInvalidSources()));
+}
+
 } // namespace
 
 TEST(UpdateValidatorManager, RefusesMajorJumpAndForbiddenHotfixWithSourcesOfBoth)
@@ -104,6 +118,67 @@ TEST(UpdateValidatorManager, RefusesWhenAptCannotBeRun)
     EXPECT_FALSE(manager.check());
     EXPECT_TRUE(log.messages().contains(QStringLiteral("Linear check failed")));
     EXPECT_TRUE(log.messages().contains(QStringLiteral("Hotfix check failed")));
+}
+
+TEST(UpdateValidatorManager, RefusalsNameVersionRuleAndSourcesOfEveryRefusedVersion)
+{
+    // "fix" is refused by both checks: its release is a forbidden hotfix and
+    // it offers the major jump too.
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("main"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.7.5")}},
+                    {QStringLiteral("next"), QStringLiteral("1.8.0"),
+                     {QStringLiteral("1.0+v1.8.0"), QStringLiteral("1.0+v2.7.0")}},
+                    {QStringLiteral("fix"), QStringLiteral("1.6.0.hotfix1"), {QStringLiteral("1.0+v1.8.0")}}});
+    const QString next = world.url(QStringLiteral("next"));
+    const QString fix = world.url(QStringLiteral("fix"));
+    const QString installed = QStringLiteral("1.7.2");
+    UpdateValidatorManager manager(nullptr, QStringList());
+    EXPECT_TRUE(manager.getRefusals().isEmpty());
+    EXPECT_EQ(manager.getCurrentOrvelVersion(), installed);
+
+    EXPECT_FALSE(manager.check());
+    const QVector<Refusal> expected{
+        {QStringLiteral("linear"), QStringLiteral("design-version-changed"), QStringLiteral("2.7.0"), installed, {next},
+         QStringLiteral("2.7.0 changes the design version of the installed 1.7.2")},
+        {QStringLiteral("linear"), QStringLiteral("major-version-changed"), QStringLiteral("1.8.0"), installed,
+         sorted({next, fix}), QStringLiteral("1.8.0 changes the major version of the installed 1.7.2")},
+        {QStringLiteral("hotfix"), QStringLiteral("hotfix-not-allowed"), QStringLiteral("1.6.0.hotfix1"), installed,
+         {fix}, QStringLiteral("1.6.0.hotfix1 is a hotfix of neither the installed 1.7.2 nor an offered regular release")},
+    };
+    const QVector<Refusal> refusals = manager.getRefusals();
+    ASSERT_EQ(refusals.size(), expected.size());
+    for (int i = 0; i < refusals.size(); ++i)
+        EXPECT_TRUE(refusals.at(i) == expected.at(i))
+            << i << ": " << refusals.at(i).rule.toStdString() << " " << refusals.at(i).version.toStdString() << " "
+            << refusals.at(i).sources.join(QLatin1Char(' ')).toStdString();
+    expectRefusalsAgreeWithSources(manager);
+
+    // A version offered twice is one refusal; every check rebuilds them.
+    manager.setAvailableVersions({QStringLiteral("1.8.0"), QStringLiteral("1.8.0")});
+    EXPECT_FALSE(manager.check());
+    EXPECT_EQ(manager.getRefusals().size(), 1);
+    manager.setAvailableVersions({QStringLiteral("1.7.5")});
+    EXPECT_TRUE(manager.check());
+    EXPECT_TRUE(manager.getRefusals().isEmpty());
+}
+
+TEST(UpdateValidatorManager, FailedQueriesAreRefusalsWithoutVersionOrSource)
+{
+    AptWorld world(QStringLiteral("1.7.2"), {{QStringLiteral("next"), QStringLiteral("1.8.0"), {QStringLiteral("1.0+v1.8.0")}}});
+    world.breakSourcesList();
+    UpdateValidatorManager manager(nullptr, QStringList());
+    EXPECT_FALSE(manager.check());
+    const QVector<Refusal> refusals = manager.getRefusals();
+    ASSERT_EQ(refusals.size(), 2);
+    for (const Refusal& refusal : refusals) {
+        EXPECT_EQ(refusal.rule, QStringLiteral("versions-unknown"));
+        EXPECT_TRUE(refusal.version.isEmpty());
+        EXPECT_TRUE(refusal.sources.isEmpty());
+        EXPECT_TRUE(refusal.message.contains(QStringLiteral("installed 1.7.2"))) << refusal.message.toStdString();
+    }
+    EXPECT_EQ(refusals.at(0).check, QStringLiteral("linear"));
+    EXPECT_EQ(refusals.at(1).check, QStringLiteral("hotfix"));
+    expectRefusalsAgreeWithSources(manager);
 }
 
 TEST(UpdateValidatorManager, SettersReachEveryValidator)

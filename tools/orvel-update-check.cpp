@@ -39,7 +39,9 @@ const char* const description =
     "operation, passed on unchanged (put them after --).\n"
     "\n"
     "Prints \"update allowed\" or \"update refused\", then each package source that\n"
-    "offers a refused version, one per line, sorted.\n"
+    "offers a refused version, one per line, sorted. --why adds, after a blank line,\n"
+    "one block per refused version: the version with its check and rule, a\n"
+    "sentence, and the sources that offer it. --json always carries the refusals.\n"
     "\n"
     "Exit status:\n"
     "  0  update allowed\n"
@@ -82,6 +84,21 @@ int print(const QString& text, int status)
     return status;
 }
 
+// The refusals as blocks for a person to read, after a blank line.
+QString why(const QVector<Refusal>& refusals)
+{
+    QString text;
+    for (const Refusal& refusal : refusals) {
+        const QString version = refusal.version.isEmpty() ? QStringLiteral("versions unknown") : refusal.version;
+        text += QStringLiteral("\n%1 (%2, %3)\n  %4\n").arg(version, refusal.check, refusal.rule, refusal.message);
+        if (refusal.sources.isEmpty() && !refusal.version.isEmpty())
+            text += QStringLiteral("  offered by no source that apt names\n");
+        for (const QString& source : refusal.sources)
+            text += QStringLiteral("  offered by %1\n").arg(source);
+    }
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -102,9 +119,13 @@ int main(int argc, char** argv)
     const QCommandLineOption explainOption(
         QStringLiteral("explain"), QStringLiteral("Write the reasons for the verdict (info level and above) to "
                                                   "standard error."));
+    const QCommandLineOption whyOption(
+        QStringLiteral("why"), QStringLiteral("After the verdict, say why: each refused version, the rule it breaks "
+                                              "and the sources that offer it."));
     const QCommandLineOption jsonOption(
-        QStringLiteral("json"), QStringLiteral("Print {\"allowed\": ..., \"invalid_sources\": [...]} instead."));
-    parser.addOptions({logOption, levelOption, explainOption, jsonOption});
+        QStringLiteral("json"), QStringLiteral("Print {\"allowed\": ..., \"installed\": ..., \"invalid_sources\": "
+                                               "[...], \"refusals\": [...]} instead."));
+    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("APT-ARG"), QStringLiteral("apt arguments of the pending operation."),
@@ -159,15 +180,28 @@ int main(int argc, char** argv)
             return OutputError; // standard error itself failed: nowhere to say so
     }
 
+    const QVector<Refusal> refusals = manager.getRefusals();
     QString verdict;
     if (parser.isSet(jsonOption)) {
+        QJsonArray refusalObjects;
+        for (const Refusal& refusal : refusals)
+            refusalObjects.append(QJsonObject{{QStringLiteral("check"), refusal.check},
+                                              {QStringLiteral("rule"), refusal.rule},
+                                              {QStringLiteral("version"), refusal.version},
+                                              {QStringLiteral("installed"), refusal.installed},
+                                              {QStringLiteral("sources"), QJsonArray::fromStringList(refusal.sources)},
+                                              {QStringLiteral("message"), refusal.message}});
         const QJsonObject object{{QStringLiteral("allowed"), allowed},
-                                 {QStringLiteral("invalid_sources"), QJsonArray::fromStringList(sources)}};
+                                 {QStringLiteral("installed"), manager.getCurrentOrvelVersion()},
+                                 {QStringLiteral("invalid_sources"), QJsonArray::fromStringList(sources)},
+                                 {QStringLiteral("refusals"), refusalObjects}};
         verdict = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
     } else {
         verdict = QLatin1String(allowed ? "update allowed\n" : "update refused\n");
         for (const QString& source : qAsConst(sources))
             verdict += source + QLatin1Char('\n');
+        if (parser.isSet(whyOption))
+            verdict += why(refusals);
     }
     return print(verdict, allowed ? UpdateAllowed : UpdateRefused);
 }

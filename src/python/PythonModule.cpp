@@ -42,7 +42,10 @@ void registerClass(py::module_& module)
              "Logs from now on to the file at the given path, at and above the level\n"
              "(0 debug, 10 info, 20 warning, 30 error).")
         .def("get_invalid_sources", method(&UpdateValidatorManagerWrapperAptArgs::getInvalidSourcesList),
-             "Repository URLs that offer a version refused by the latest validate(), each once.");
+             "Repository URLs that offer a version refused by the latest validate(), each once.")
+        .def("get_refusals", method(&UpdateValidatorManagerWrapperAptArgs::getRefusalsList),
+             "Why the latest validate() refused: one dict per refused version, with the keys\n"
+             "check, rule, version, installed, message (str) and sources (list of str).");
 }
 
 } // namespace

@@ -1,5 +1,23 @@
 #include "UpdateValidatorManagerWrapperAptArgs.h"
 
+namespace {
+
+pybind11::str toPython(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return pybind11::str(utf8.constData(), static_cast<size_t>(utf8.size()));
+}
+
+pybind11::list toPython(const QStringList& texts)
+{
+    pybind11::list list;
+    for (const QString& text : texts)
+        list.append(toPython(text));
+    return list;
+}
+
+} // namespace
+
 UpdateValidatorManagerWrapperAptArgs::UpdateValidatorManagerWrapperAptArgs(const std::vector<std::string>& aptArgs)
     : m_manager(std::shared_ptr<Logger>(), aptArgs)
 {
@@ -19,10 +37,21 @@ void UpdateValidatorManagerWrapperAptArgs::initLogger(const std::string& path, i
 
 pybind11::list UpdateValidatorManagerWrapperAptArgs::getInvalidSourcesList()
 {
-    pybind11::list sources;
-    for (const QString& source : m_manager.getAllInvalidSources()) {
-        const QByteArray utf8 = source.toUtf8();
-        sources.append(pybind11::str(utf8.constData(), static_cast<size_t>(utf8.size())));
+    return toPython(m_manager.getAllInvalidSources());
+}
+
+pybind11::list UpdateValidatorManagerWrapperAptArgs::getRefusalsList()
+{
+    pybind11::list refusals;
+    for (const Refusal& refusal : m_manager.getRefusals()) {
+        pybind11::dict entry;
+        entry["check"] = toPython(refusal.check);
+        entry["rule"] = toPython(refusal.rule);
+        entry["version"] = toPython(refusal.version);
+        entry["installed"] = toPython(refusal.installed);
+        entry["sources"] = toPython(refusal.sources);
+        entry["message"] = toPython(refusal.message);
+        refusals.append(entry);
     }
-    return sources;
+    return refusals;
 }

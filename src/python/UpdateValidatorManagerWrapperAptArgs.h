@@ -25,6 +25,9 @@ public:
     void initLogger(const std::string& path, int level);
     /// A new list of str on every call.
     pybind11::list getInvalidSourcesList();
+    /// The refusals of the latest validate(), as dicts of str (check, rule,
+    /// version, installed, message) with a list of str under "sources".
+    pybind11::list getRefusalsList();
 
 private:
     std::shared_ptr<Logger> m_logger;

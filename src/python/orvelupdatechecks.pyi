@@ -2,7 +2,7 @@
 
 # Arguments are positional only (no keyword names), written the Python 3.7 way.
 
-from typing import List, Sequence, Union
+from typing import Dict, List, Sequence, Union
 
 
 class UpdateValidatorAptArgs:
@@ -21,3 +21,7 @@ class UpdateValidatorAptArgs:
 
     def get_invalid_sources(self) -> List[str]:
         """Repository URLs that offer a version refused by the latest validate(), each once."""
+
+    def get_refusals(self) -> List[Dict[str, Union[str, List[str]]]]:
+        """Why the latest validate() refused: one dict per refused version, with the keys
+        check, rule, version, installed, message (str) and sources (list of str)."""

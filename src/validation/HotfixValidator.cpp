@@ -5,6 +5,7 @@ const QString constructorName = QStringLiteral("HotfixValidator::HotfixValidator
 const QString checkName = QStringLiteral("virtual bool HotfixValidator::check()");
 const QString queryName = QStringLiteral("QStringList HotfixValidator::m_getAvailableVersion() const");
 const QString hotfixMarker = QStringLiteral("hotfix");
+const QString checkKind = QStringLiteral("hotfix");
 
 // Components hold no full stop, so joining the first three is unambiguous.
 QString minorVersionOf(const QStringList& components)
@@ -78,11 +79,15 @@ bool HotfixValidator::check()
     // Without the offered versions nothing can be judged: refuse rather
     // than pass an update that was never examined.
     if (m_versionQueryFailed)
-        return refuseUnknownVersions(QStringLiteral("Hotfix check failed"));
+        return refuseUnknownVersions(
+            checkKind, QStringLiteral("Hotfix check failed"),
+            QStringLiteral("apt could not say which releases the sources announce, so no hotfix was checked "
+                           "against the installed %1")
+                .arg(installedForMessage()));
 
     const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
     const QMultiHash<QString, QString> versionsWithSources = getVersionsWithSources();
-    m_invalidSources.clear();
+    clearRefusals();
 
     // Looked up once per check, so that many hotfix versions cost no more
     // than one pass each.
@@ -105,8 +110,9 @@ bool HotfixValidator::check()
                 m_logger->error(QStringLiteral("Hotfix check failed"));
                 m_logger->error(QStringLiteral("Forbidden version = ") + version);
             }
-            const QList<QString> sources = versionsWithSources.values(version);
-            m_invalidSources.unite(QSet<QString>(sources.cbegin(), sources.cend()));
+            refuse(checkKind, QStringLiteral("hotfix-not-allowed"), version, versionsWithSources,
+                   QStringLiteral("%1 is a hotfix of neither the installed %2 nor an offered regular release")
+                       .arg(version, installedForMessage()));
             allowed = false;
         }
     }

@@ -8,6 +8,7 @@ namespace {
 const QString constructorName = QStringLiteral("LinearValidator::LinearValidator(std::shared_ptr<Logger>, const QStringList&)");
 const QString checkName = QStringLiteral("virtual bool LinearValidator::check()");
 const QString package = QStringLiteral("orvel-version");
+const QString checkKind = QStringLiteral("linear");
 }
 
 LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
@@ -34,12 +35,15 @@ bool LinearValidator::check()
     if (m_logger)
         m_logger->debug(checkName);
     if (m_versionQueryFailed)
-        return refuseUnknownVersions(QStringLiteral("Linear check failed"));
+        return refuseUnknownVersions(
+            checkKind, QStringLiteral("Linear check failed"),
+            QStringLiteral("apt could not say which versions are offered, so none was compared with the installed %1")
+                .arg(installedForMessage()));
 
     QString currentDesignVersion = QStringLiteral("99");
     QString currentMajorVersion = QStringLiteral("99");
     const QMultiHash<QString, QString> versionsWithSources = getVersionsWithSources();
-    m_invalidSources.clear();
+    clearRefusals();
 
     const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
     if (current.size() >= 3) {
@@ -59,18 +63,25 @@ bool LinearValidator::check()
         if (m_logger)
             m_logger->debug(checkName, QStringLiteral("avail = ") + avail);
 
-        QString refusal;
-        if (components.at(1) != currentMajorVersion)
-            refusal = QStringLiteral("Error: The versions of the available latest update is different, it's prohibited");
-        else if (components.at(0) != currentDesignVersion)
-            refusal = QStringLiteral("Error: The versions of the system design is different, it's prohibited");
-        else
+        QString logLine;
+        QString rule;
+        QString component;
+        if (components.at(1) != currentMajorVersion) {
+            logLine = QStringLiteral("Error: The versions of the available latest update is different, it's prohibited");
+            rule = QStringLiteral("major-version-changed");
+            component = QStringLiteral("major");
+        } else if (components.at(0) != currentDesignVersion) {
+            logLine = QStringLiteral("Error: The versions of the system design is different, it's prohibited");
+            rule = QStringLiteral("design-version-changed");
+            component = QStringLiteral("design");
+        } else {
             continue;
+        }
 
         if (m_logger)
-            m_logger->error(refusal);
-        const QList<QString> sources = versionsWithSources.values(avail);
-        m_invalidSources.unite(QSet<QString>(sources.cbegin(), sources.cend()));
+            m_logger->error(logLine);
+        refuse(checkKind, rule, avail, versionsWithSources,
+               QStringLiteral("%1 changes the %2 version of the installed %3").arg(avail, component, installedForMessage()));
         linear = false;
     }
 

@@ -4,6 +4,8 @@
 
 #include <OrvelUpdateState/SystemVersion.h>
 
+#include <algorithm>
+
 UpdateValidator::UpdateValidator(std::shared_ptr<Logger> logger, QStringList const& aptArgs)
     : m_logger(std::move(logger))
     , m_currentOrvelVersion(OrvelUpdateState::SystemVersion::getCurrentSystemVersion())
@@ -39,6 +41,41 @@ void UpdateValidator::setLogger(std::shared_ptr<Logger> logger)
 QSet<QString> UpdateValidator::getInvalidSources() const
 {
     return m_invalidSources;
+}
+
+QVector<Refusal> UpdateValidator::getRefusals() const
+{
+    return m_refusals;
+}
+
+QString UpdateValidator::getCurrentOrvelVersion() const
+{
+    return m_currentOrvelVersion;
+}
+
+void UpdateValidator::clearRefusals()
+{
+    m_invalidSources.clear();
+    m_refusals.clear();
+}
+
+void UpdateValidator::refuse(QString const& check, QString const& rule, QString const& version,
+                             QMultiHash<QString, QString> const& versionsWithSources, QString const& message)
+{
+    const QList<QString> offeredBy = versionsWithSources.values(version);
+    QSet<QString> sources(offeredBy.cbegin(), offeredBy.cend());
+    m_invalidSources.unite(sources);
+    for (const Refusal& refusal : qAsConst(m_refusals))
+        if (refusal.version == version)
+            return;
+    QStringList sorted(sources.cbegin(), sources.cend());
+    std::sort(sorted.begin(), sorted.end());
+    m_refusals.append({check, rule, version, m_currentOrvelVersion, sorted, message});
+}
+
+QString UpdateValidator::installedForMessage() const
+{
+    return m_currentOrvelVersion.isEmpty() ? QStringLiteral("(unknown)") : m_currentOrvelVersion;
 }
 
 QMultiHash<QString, QString> UpdateValidator::getVersionsWithSources() const
@@ -115,11 +152,13 @@ void UpdateValidator::logQueryFailure(QString const& message, QString const& sta
     }
 }
 
-bool UpdateValidator::refuseUnknownVersions(QString const& message)
+bool UpdateValidator::refuseUnknownVersions(QString const& check, QString const& logMessage,
+                                            QString const& explanation)
 {
-    m_invalidSources.clear();
+    clearRefusals();
+    m_refusals.append({check, QStringLiteral("versions-unknown"), QString(), m_currentOrvelVersion, {}, explanation});
     if (m_logger)
-        m_logger->error(message);
+        m_logger->error(logMessage);
     return false;
 }
 

@@ -4,11 +4,13 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <memory>
 #include <optional>
 
 #include "Logger.h"
+#include "Refusal.h"
 #include "orvelupdatechecks_export.h"
 
 /**
@@ -41,6 +43,12 @@ public:
 
     /// Sources (repository URLs) refused by the latest check(), each once.
     QSet<QString> getInvalidSources() const;
+    /// Why the latest check() refused, one refusal per refused version in
+    /// the order the versions were judged; their sources together are
+    /// exactly getInvalidSources().
+    QVector<Refusal> getRefusals() const;
+    /// The installed version the checks judge against.
+    QString getCurrentOrvelVersion() const;
 
     /// Version-to-source map, built afresh from apt on every call.
     QMultiHash<QString, QString> getVersionsWithSources() const;
@@ -80,9 +88,21 @@ protected:
     /// standard error.
     void logQueryFailure(QString const& message, QString const& standardError) const;
 
+    /// Starts the record of a check(): no source, no refusal.
+    void clearRefusals();
+    /**
+     * Records that @p version breaks @p rule of @p check: one refusal (a
+     * version refused twice is recorded once), whose sources, the values
+     * of @p versionsWithSources under @p version, join m_invalidSources.
+     */
+    void refuse(QString const& check, QString const& rule, QString const& version,
+                QMultiHash<QString, QString> const& versionsWithSources, QString const& message);
     /// Ends a check() whose offered versions are unknown (m_versionQueryFailed):
-    /// records no source, logs @p message as an error and answers false.
-    bool refuseUnknownVersions(QString const& message);
+    /// records the refusal "versions-unknown" of @p check, without source,
+    /// logs @p logMessage as an error and answers false.
+    bool refuseUnknownVersions(QString const& check, QString const& logMessage, QString const& explanation);
+    /// The installed version for a sentence: "(unknown)" when empty.
+    QString installedForMessage() const;
 
     /// @p words, each in single quotes for bash, joined by spaces.
     static QString quotedForShell(QStringList const& words);
@@ -96,6 +116,7 @@ protected:
     QStringList m_availableVersions;
     QStringList m_aptArgs;
     QSet<QString> m_invalidSources;
+    QVector<Refusal> m_refusals;
     /// Set by a subclass whose own query of the offered versions failed, so
     /// that m_availableVersions is unknown rather than empty. Cleared when
     /// setAvailableVersions() supplies the versions.

@@ -46,6 +46,23 @@ QStringList UpdateValidatorManager::getAllInvalidSources() const
     return QStringList(sources.cbegin(), sources.cend());
 }
 
+QVector<Refusal> UpdateValidatorManager::getRefusals() const
+{
+    QVector<Refusal> refusals;
+    for (const auto& validator : m_validators)
+        if (validator)
+            refusals += validator->getRefusals();
+    return refusals;
+}
+
+QString UpdateValidatorManager::getCurrentOrvelVersion() const
+{
+    for (const auto& validator : m_validators)
+        if (validator)
+            return validator->getCurrentOrvelVersion();
+    return QString();
+}
+
 void UpdateValidatorManager::setCurrentOrvelVersion(const QString& version)
 {
     for (const auto& validator : qAsConst(m_validators))

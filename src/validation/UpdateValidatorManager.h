@@ -31,6 +31,11 @@ public:
     /// Sources refused by the latest check() of any validator, each once,
     /// in no particular order. Runs nothing.
     QStringList getAllInvalidSources() const;
+    /// Why the latest check() refused: every validator's refusals, in
+    /// validator order (linear, then hotfix). Runs nothing.
+    QVector<Refusal> getRefusals() const;
+    /// The installed version the validators judge against.
+    QString getCurrentOrvelVersion() const;
 
     void setCurrentOrvelVersion(const QString& version);
     void setAvailableVersions(const QStringList& versions);

@@ -1,5 +1,6 @@
 // A consumer of the installed library: runs the manager with the apt
-// arguments it is given and prints the verdict and the sorted sources.
+// arguments it is given and prints the verdict, the sorted sources and the
+// rule of each refusal.
 #include <UpdateValidatorManager.h>
 
 #include <QTextStream>
@@ -19,5 +20,7 @@ int main(int argc, char** argv)
     out << (allowed ? "allowed" : "refused") << '\n';
     for (const QString& source : sources)
         out << source << '\n';
+    for (const Refusal& refusal : manager.getRefusals())
+        out << refusal.rule << ' ' << refusal.version << '\n';
     return 0;
 }

@@ -31,12 +31,13 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stdout.splitlines(), ["update refused"] + expected)
         self.assertEqual(json_result.returncode, 1)
-        self.assertEqual(json.loads(json_result.stdout), {"allowed": False, "invalid_sources": expected})
+        self.assertEqual(json.loads(json_result.stdout)["invalid_sources"], expected)
 
     def test_json_of_an_allowed_update(self):
         with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]):
             result = run("--json")
-        self.assertEqual(json.loads(result.stdout), {"allowed": True, "invalid_sources": []})
+        self.assertEqual(json.loads(result.stdout),
+                         {"allowed": True, "installed": "1.7.2", "invalid_sources": [], "refusals": []})
 
     def test_explain_gives_the_reasons_on_standard_error(self):
         with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]):
@@ -57,7 +58,31 @@ class ToolTest(unittest.TestCase):
             self.assertEqual(run().returncode, 0)
             result = run("--json", "--", "-o", "Dir::Etc::sourcelist=" + moved)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertEqual(json.loads(result.stdout), {"allowed": False, "invalid_sources": [world.url("next")]})
+        self.assertEqual(json.loads(result.stdout)["invalid_sources"], [world.url("next")])
+
+    def test_why_names_each_refused_version_its_rule_and_sources(self):
+        with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"]), ("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
+            plain = run()
+            why = run("--why")
+            json_result = run("--json", "--why")
+        self.assertEqual(why.returncode, 1)
+        self.assertEqual(why.stdout, plain.stdout + "\n1.8.0 (linear, major-version-changed)\n"
+                         "  1.8.0 changes the major version of the installed 1.7.2\n"
+                         "  offered by %s\n" % world.url("next"))
+        self.assertEqual(json.loads(json_result.stdout), {
+            "allowed": False, "installed": "1.7.2", "invalid_sources": [world.url("next")],
+            "refusals": [{"check": "linear", "rule": "major-version-changed", "version": "1.8.0",
+                          "installed": "1.7.2", "sources": [world.url("next")],
+                          "message": "1.8.0 changes the major version of the installed 1.7.2"}]})
+
+    def test_why_when_apt_fails(self):
+        with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]):
+            result = run("--why", "--", "--bogus")
+        self.assertEqual(result.returncode, 1)
+        blocks = result.stdout.split("\n\n")
+        self.assertEqual(blocks[0], "update refused")
+        self.assertEqual([block.splitlines()[0] for block in blocks[1:]],
+                         ["versions unknown (linear, versions-unknown)", "versions unknown (hotfix, versions-unknown)"])
 
     def test_log_file_at_the_chosen_level(self):
         with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]), tempfile.TemporaryDirectory() as tmp:

@@ -28,7 +28,7 @@ class ModuleTest(unittest.TestCase):
         public = [name for name in vars(orvelupdatechecks) if not name.startswith("__")]
         self.assertEqual(public, ["UpdateValidatorAptArgs"])
         methods = [name for name in vars(UpdateValidatorAptArgs) if name not in ("__doc__", "__module__")]
-        self.assertEqual(methods, ["__init__", "validate", "initLogger", "get_invalid_sources"])
+        self.assertEqual(methods, ["__init__", "validate", "initLogger", "get_invalid_sources", "get_refusals"])
 
     def test_interpreter_symbols_come_from_the_running_interpreter(self):
         # The module's libpython dependency is the interpreter's own library,
@@ -158,6 +158,26 @@ class VerdictTest(unittest.TestCase):
             # A new list on every call.
             sources.clear()
             self.assertEqual(len(checker.get_invalid_sources()), 3)
+
+    def test_refusals_say_why_and_agree_with_the_invalid_sources(self):
+        with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"]),
+                                ("next", "1.8.0", ["1.0+v1.8.0"]),
+                                ("fix", "1.6.0.hotfix1", ["1.0+v1.8.0"])]) as world:
+            checker = UpdateValidatorAptArgs([])
+            self.assertEqual(checker.get_refusals(), [])
+            self.assertIs(checker.validate(), False)
+            refusals = checker.get_refusals()
+            self.assertEqual(refusals, [
+                {"check": "linear", "rule": "major-version-changed", "version": "1.8.0", "installed": "1.7.2",
+                 "sources": sorted([world.url("fix"), world.url("next")]),
+                 "message": "1.8.0 changes the major version of the installed 1.7.2"},
+                {"check": "hotfix", "rule": "hotfix-not-allowed", "version": "1.6.0.hotfix1", "installed": "1.7.2",
+                 "sources": [world.url("fix")],
+                 "message": "1.6.0.hotfix1 is a hotfix of neither the installed 1.7.2 nor an offered regular release"}])
+            self.assertTrue(all(type(value) is str for refusal in refusals for key, value in refusal.items()
+                                if key != "sources"))
+            self.assertEqual({source for refusal in refusals for source in refusal["sources"]},
+                             set(checker.get_invalid_sources()))
 
 
 if __name__ == "__main__":
