@@ -6,8 +6,16 @@ set(ORVELUPDATECHECKS_PYTHON_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}/python3.7/site
     CACHE STRING "Directory (relative to the prefix, or absolute) where Python 3.7 finds the module")
 set(ORVELUPDATECHECKS_CMAKE_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/OrvelUpdateChecks")
 
-# Installed binaries find their neighbours, and the library finds the Python
-# 3.7 library it was built against.
+# The libpython that the library needs is found at run time through the
+# system's library paths (or LD_LIBRARY_PATH); a Python 3.7 that imports the
+# module has it loaded already. Only a build that wants an installed file to
+# name the build machine's Python directory asks for it.
+option(ORVELUPDATECHECKS_INSTALL_PYTHON_RPATH
+       "Put the directory of the build's libpython3.7 into the installed library's RUNPATH" OFF)
+
+# Installed binaries find their neighbours through paths relative to
+# themselves, so a prefix can move. (Packages for the system's library
+# directory set CMAKE_SKIP_INSTALL_RPATH.)
 set_target_properties(orvelupdatestate wexadminpackage PROPERTIES INSTALL_RPATH "$ORIGIN")
 # Loaded by Python through the module link, $ORIGIN is the link's directory.
 if(IS_ABSOLUTE "${ORVELUPDATECHECKS_PYTHON_INSTALL_DIR}")
@@ -15,15 +23,22 @@ if(IS_ABSOLUTE "${ORVELUPDATECHECKS_PYTHON_INSTALL_DIR}")
 else()
     file(RELATIVE_PATH _libdir_from_pydir "/root/${ORVELUPDATECHECKS_PYTHON_INSTALL_DIR}" "/root/${CMAKE_INSTALL_LIBDIR}")
 endif()
-set_target_properties(orvelupdatechecks PROPERTIES
-    INSTALL_RPATH "$ORIGIN;$ORIGIN/${_libdir_from_pydir};${Python_LIBRARY_DIRS}")
+set(_library_rpath "$ORIGIN" "$ORIGIN/${_libdir_from_pydir}")
+if(ORVELUPDATECHECKS_INSTALL_PYTHON_RPATH)
+    list(APPEND _library_rpath ${Python_LIBRARY_DIRS})
+endif()
+set_target_properties(orvelupdatechecks PROPERTIES INSTALL_RPATH "${_library_rpath}")
 file(RELATIVE_PATH _libdir_from_bindir "/root/${CMAKE_INSTALL_BINDIR}" "/root/${CMAKE_INSTALL_LIBDIR}")
 set_target_properties(orvel-update-check PROPERTIES INSTALL_RPATH "$ORIGIN/${_libdir_from_bindir}")
 
-install(TARGETS orvelupdatechecks orvelupdatestate wexadminpackage
+install(TARGETS orvelupdatechecks
     EXPORT OrvelUpdateChecksTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
     PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvelupdatechecks COMPONENT development)
+# The stand-ins stand for platform libraries: only their runtime files, and
+# no part of the CMake package, which must work as well with the real ones.
+install(TARGETS orvelupdatestate wexadminpackage
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT platform NAMELINK_SKIP)
 install(TARGETS orvel-update-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 
 install(EXPORT OrvelUpdateChecksTargets

@@ -54,11 +54,22 @@ const char* const description =
 const QStringList levelWords{QStringLiteral("debug"), QStringLiteral("info"), QStringLiteral("warning"),
                              QStringLiteral("error")};
 
+// The parser names the program by the path it was started with; the help
+// (and the manual page made from it) names it by its name.
+QString helpText(const QCommandLineParser& parser)
+{
+    QString text = parser.helpText();
+    const QString started = QCoreApplication::arguments().value(0);
+    if (text.startsWith(QLatin1String("Usage: ") + started + QLatin1Char(' ')))
+        text.replace(7, started.size(), QCoreApplication::applicationName());
+    return text;
+}
+
 int usageError(const QCommandLineParser& parser, const QString& message)
 {
     const QString name = QCoreApplication::applicationName();
     QTextStream(stderr) << name << ": " << message << '\n'
-                        << parser.helpText().section(QLatin1Char('\n'), 0, 0) << '\n'
+                        << helpText(parser).section(QLatin1Char('\n'), 0, 0) << '\n'
                         << "Try '" << name << " --help' for more information.\n";
     return UsageError;
 }
@@ -135,7 +146,7 @@ int main(int argc, char** argv)
         return usageError(parser, parser.errorText());
     // --help-all is the parser's own, for Qt's options: the same help here.
     if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
-        return print(parser.helpText(), UpdateAllowed);
+        return print(helpText(parser), UpdateAllowed);
     if (parser.isSet(versionOption))
         return print(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
                          + QLatin1Char('\n'),
