@@ -77,3 +77,26 @@ install(CODE "
     " COMPONENT runtime)
 install(FILES src/python/orvelupdatechecks.pyi
     DESTINATION ${ORVELUPDATECHECKS_PYTHON_INSTALL_DIR} COMPONENT runtime)
+
+# The apt guard's configuration, naming the tool and the guard's switch
+# where they are installed; the prefix is known only when installing. As
+# GNUInstallDirs has it, the prefix /usr keeps its configuration in /etc.
+install(CODE "
+    file(READ \"${PROJECT_SOURCE_DIR}/etc/apt/apt.conf.d/20orvel-update-guard\" _guard)
+    string(REPLACE \"/usr/bin/orvel-update-check\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/orvel-update-check\"
+           _guard \"\${_guard}\")
+    set(_switch \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/orvel-update-guard/enabled\")
+    string(REPLACE \"/usr/share/orvel-update-guard/enabled\" \"\${_switch}\" _guard \"\${_guard}\")
+    file(WRITE \"\$ENV{DESTDIR}\${_switch}\"
+         \"The Orvel update guard (/etc/apt/apt.conf.d/20orvel-update-guard) is on while this file exists.\\n\")
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\$ENV{DESTDIR}\${_switch}\")
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+        set(_etc \"/etc\")
+    else()
+        set(_etc \"\${CMAKE_INSTALL_PREFIX}/etc\")
+    endif()
+    set(_file \"\$ENV{DESTDIR}\${_etc}/apt/apt.conf.d/20orvel-update-guard\")
+    message(STATUS \"Installing: \${_file}\")
+    file(WRITE \"\${_file}\" \"\${_guard}\")
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_file}\")
+    " COMPONENT guard)

@@ -1,6 +1,9 @@
 // orvel-update-check: tells an administrator whether the pending apt update
 // may be installed, and which package sources offer a refused version.
 
+#include "AptHook.h"
+#include "ExitStatus.h"
+
 #include <Logger.h>
 #include <UpdateValidatorManager.h>
 
@@ -23,14 +26,6 @@
 
 namespace {
 
-// The exit statuses, decided here only.
-enum ExitStatus {
-    UpdateAllowed = 0,
-    UpdateRefused = 1,
-    UsageError = 2,
-    OutputError = 3,
-};
-
 const char* const description =
     "Decides whether the pending distribution update through apt may be installed:\n"
     "every offered version must keep the design and major version of the installed\n"
@@ -43,9 +38,18 @@ const char* const description =
     "one block per refused version: the version with its check and rule, a\n"
     "sentence, and the sources that offer it. --json always carries the refusals.\n"
     "\n"
+    "With --apt-hook it is apt's guard: apt runs it before dpkg (see\n"
+    "/etc/apt/apt.conf.d/20orvel-update-guard) and stops when it refuses. It reads\n"
+    "apt's hook request (protocol version 3 or 2) from standard input, checks the\n"
+    "sources of that apt run when the run installs or upgrades a package, and says\n"
+    "nothing unless it refuses. apt options: Orvel::Update-Guard=false lets one run\n"
+    "through; Orvel::Update-Guard::Scope \"orvel-version\" guards only runs that\n"
+    "install or upgrade orvel-version (default \"all\"); Orvel::Update-Guard::Log\n"
+    "names a log file.\n"
+    "\n"
     "Exit status:\n"
     "  0  update allowed\n"
-    "  1  update refused\n"
+    "  1  update refused (with --apt-hook: also a request from apt that cannot be read)\n"
     "  2  usage error\n"
     "  3  output error: the verdict or the explanation could not be written\n"
     "\n"
@@ -136,7 +140,10 @@ int main(int argc, char** argv)
     const QCommandLineOption jsonOption(
         QStringLiteral("json"), QStringLiteral("Print {\"allowed\": ..., \"installed\": ..., \"invalid_sources\": "
                                                "[...], \"refusals\": [...]} instead."));
-    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption});
+    const QCommandLineOption aptHookOption(
+        QStringLiteral("apt-hook"),
+        QStringLiteral("Run as apt's pre-install hook: read apt's request from standard input."));
+    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption, aptHookOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("APT-ARG"), QStringLiteral("apt arguments of the pending operation."),
@@ -151,6 +158,16 @@ int main(int argc, char** argv)
         return print(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
                          + QLatin1Char('\n'),
                      UpdateAllowed);
+    if (parser.isSet(aptHookOption)) {
+        for (const QCommandLineOption& other : {logOption, levelOption, explainOption, whyOption, jsonOption})
+            if (parser.isSet(other))
+                return usageError(parser, QStringLiteral("--apt-hook takes no other option"));
+        if (!parser.positionalArguments().isEmpty())
+            return usageError(parser, QStringLiteral("--apt-hook takes no apt arguments: apt sends them"));
+        QTextStream errors(stderr);
+        return AptHook::run(STDIN_FILENO, errors);
+    }
+
     const QString level = parser.value(levelOption);
     if (!levelWords.contains(level))
         return usageError(parser, QStringLiteral("unknown log level '%1'").arg(level));

@@ -19,12 +19,15 @@ class AptWorld:
     block and removed after it; activated() only sets the environment.
     """
 
-    def __init__(self, installed, repos=()):
+    def __init__(self, installed, repos=(), debs=False, packages=()):
+        """debs: real .deb files and a recording dpkg, for apt-get runs;
+        packages: "name=version" entries of apt's dpkg status."""
         self._tmp = tempfile.TemporaryDirectory(prefix="orvel-world-")
         self.dir = self._tmp.name
         specs = ["%s:%s:%s:%s" % (repo[0], repo[1], ",".join(repo[2]), repo[3] if len(repo) > 3 else "")
                  for repo in repos]
-        subprocess.run([os.path.join(SUPPORT_DIR, "make-apt-world"), self.dir, installed] + specs,
+        options = (["--debs"] if debs else []) + [word for package in packages for word in ("--installed", package)]
+        subprocess.run([os.path.join(SUPPORT_DIR, "make-apt-world")] + options + [self.dir, installed] + specs,
                        check=True, stdout=subprocess.DEVNULL)
         self._activation = None
 
@@ -45,6 +48,14 @@ class AptWorld:
                     os.environ.pop(key, None)
                 else:
                     os.environ[key] = value
+
+    def dpkg_calls(self):
+        """The arguments of each call of the world's dpkg (with debs)."""
+        path = os.path.join(self.dir, "dpkg.calls")
+        if not os.path.exists(path):
+            return []
+        with open(path) as calls:
+            return calls.read().splitlines()
 
     def close(self):
         self._tmp.cleanup()

@@ -1,0 +1,11 @@
+#pragma once
+
+/// The exit statuses of orvel-update-check, decided here only (and listed
+/// in its --help).
+enum ExitStatus {
+    UpdateAllowed = 0,
+    /// Also an apt hook request that cannot be read: it is never passed.
+    UpdateRefused = 1,
+    UsageError = 2,
+    OutputError = 3,
+};
