@@ -32,7 +32,7 @@ VERSIONS_WITH_SOURCES = (
     "awk -F'|' '{print $2 \"|\" $3}' | sed 's/.*+v//') | sort -u")
 FLOOR = "\n".join([
     "apt-cache madison orvel-version >/dev/null",
-    "apt-cache policy  | grep -aoP 'v=\\K[^,]+' >/dev/null",
+    "set -o pipefail; apt-cache policy  | { grep -aoP '^\\s*release v=\\K[^,]+' || [ $? = 1 ]; } >/dev/null",
     VERSIONS_WITH_SOURCES + " >/dev/null",
     VERSIONS_WITH_SOURCES + " >/dev/null",
 ])

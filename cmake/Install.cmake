@@ -28,8 +28,8 @@ if(ORVELUPDATECHECKS_INSTALL_PYTHON_RPATH)
     list(APPEND _library_rpath ${Python_LIBRARY_DIRS})
 endif()
 set_target_properties(orvelupdatechecks PROPERTIES INSTALL_RPATH "${_library_rpath}")
-file(RELATIVE_PATH _libdir_from_bindir "/root/${CMAKE_INSTALL_BINDIR}" "/root/${CMAKE_INSTALL_LIBDIR}")
-set_target_properties(orvel-update-check PROPERTIES INSTALL_RPATH "$ORIGIN/${_libdir_from_bindir}")
+file(RELATIVE_PATH _libdir_from_maindir "/root/${ORVELUPDATECHECKS_MAIN_DIR}" "/root/${CMAKE_INSTALL_LIBDIR}")
+set_target_properties(orvel-update-check-main PROPERTIES INSTALL_RPATH "$ORIGIN/${_libdir_from_maindir}")
 
 install(TARGETS orvelupdatechecks
     EXPORT OrvelUpdateChecksTargets
@@ -40,6 +40,7 @@ install(TARGETS orvelupdatechecks
 install(TARGETS orvelupdatestate wexadminpackage
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT platform NAMELINK_SKIP)
 install(TARGETS orvel-update-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+install(TARGETS orvel-update-check-main RUNTIME DESTINATION ${ORVELUPDATECHECKS_MAIN_DIR} COMPONENT tool)
 
 install(EXPORT OrvelUpdateChecksTargets
     NAMESPACE OrvelUpdateChecks::

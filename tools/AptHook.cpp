@@ -3,81 +3,71 @@
 #include "AptHookRequest.h"
 #include "ExitStatus.h"
 
-#include <QFileInfo>
+#include <QFile>
+#include <QStringList>
 
 #include <Logger.h>
 #include <UpdateValidatorManager.h>
 
-#include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <optional>
 
-#include <unistd.h>
-
 namespace {
 
-const QString guardKey = QStringLiteral("Orvel::Update-Guard");
-const QString scopeKey = QStringLiteral("Orvel::Update-Guard::Scope");
-const QString logKey = QStringLiteral("Orvel::Update-Guard::Log");
-const QString enabledByKey = QStringLiteral("Orvel::Update-Guard::Enabled-By");
-const QString prefix = QStringLiteral("orvel-update-check: ");
-
-int refuse(QTextStream& errors, const QString& why)
+int refuse(const std::string& why)
 {
-    errors << prefix << "the update is refused" << why << '\n'
-           << "  To install it anyway, this once, add -o " << guardKey << "=false to the apt command line.\n";
-    errors.flush();
+    std::fputs(AptHookRequest::refusal(why).c_str(), stderr);
     return UpdateRefused;
+}
+
+QString fromLocal(const std::string& text)
+{
+    return QFile::decodeName(QByteArray(text.data(), static_cast<int>(text.size())));
+}
+
+std::string toLocal(const QString& text)
+{
+    return QFile::encodeName(text).toStdString();
 }
 
 } // namespace
 
-int AptHook::run(int input, QTextStream& errors)
+int AptHook::run(int input)
 {
-    QByteArray request;
-    char buffer[65536];
-    while (true) {
-        const ssize_t count = ::read(input, buffer, sizeof buffer);
-        if (count > 0 && request.size() + count <= RequestLimitBytes)
-            request.append(buffer, static_cast<int>(count));
-        else if (count == 0)
-            return judge(request, errors);
-        else if (count > 0 || errno != EINTR)
-            return refuse(errors, QStringLiteral(": the request from apt could not be read whole"));
-    }
+    std::string request;
+    if (!AptHookRequest::read(input, &request))
+        return refuse(": the request from apt could not be read whole");
+    return judge(request);
 }
 
-int AptHook::judge(const QByteArray& input, QTextStream& errors)
+int AptHook::judge(const std::string& input)
 {
-    QString error;
+    std::string error;
     const std::optional<AptHookRequest> request = AptHookRequest::parse(input, &error);
     if (!request)
-        return refuse(errors, QStringLiteral(": ") + error);
-
-    // The guard's package was removed and left only its configuration.
-    const QString enabledBy = request->value(enabledByKey);
-    if (!enabledBy.isEmpty() && !QFileInfo::exists(enabledBy))
+        return refuse(": " + error);
+    if (request->guardHasNothingToDo())
         return UpdateAllowed;
 
-    const QString logPath = request->value(logKey);
-    const std::shared_ptr<Logger> logger = logPath.isEmpty() ? nullptr : std::make_shared<Logger>(logPath, Logger::Info);
-    if (request->isFalse(guardKey)) {
-        errors << prefix << "warning: the update guard is off for this apt run (" << guardKey
-               << "=false): nothing was checked\n";
+    const std::string logPath = request->value("Orvel::Update-Guard::Log");
+    const std::shared_ptr<Logger> logger = logPath.empty() ? nullptr : std::make_shared<Logger>(fromLocal(logPath), Logger::Info);
+    if (request->guardIsOff()) {
+        std::fputs("orvel-update-check: warning: the update guard is off for this apt run (Orvel::Update-Guard=false): "
+                   "nothing was checked\n",
+                   stderr);
         if (logger)
-            logger->warning(QStringLiteral("Update guard switched off for this apt run (%1=false)").arg(guardKey));
+            logger->warning(QStringLiteral("Update guard switched off for this apt run (Orvel::Update-Guard=false)"));
         return UpdateAllowed;
     }
+    if (!request->scopeIsKnown())
+        return refuse(": Orvel::Update-Guard::Scope is \"" + request->scope()
+                      + "\"; it must be \"all\" or \"orvel-version\"");
 
-    const QString scope = request->value(scopeKey, QStringLiteral("all"));
-    if (scope != QLatin1String("all") && scope != QLatin1String("orvel-version"))
-        return refuse(errors, QStringLiteral(": %1 is \"%2\"; it must be \"all\" or \"orvel-version\"").arg(scopeKey, scope));
-    // Any package may come from a refused source, so by default every
-    // install or upgrade is guarded.
-    if (!request->unpacks(scope == QLatin1String("all") ? QString() : QStringLiteral("orvel-version")))
-        return UpdateAllowed;
-
-    UpdateValidatorManager manager(logger, request->aptArguments());
+    QStringList arguments;
+    for (const std::string& argument : request->aptArguments())
+        arguments << fromLocal(argument);
+    UpdateValidatorManager manager(logger, arguments);
     if (manager.check())
         return UpdateAllowed;
 
@@ -87,5 +77,5 @@ int AptHook::judge(const QByteArray& input, QTextStream& errors)
         for (const QString& source : refusal.sources)
             reasons += QStringLiteral("\n    offered by %1").arg(source);
     }
-    return refuse(errors, reasons);
+    return refuse(toLocal(reasons));
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-#include <QTextStream>
+#include <string>
+
+class AptHookRequest;
 
 /**
  * orvel-update-check --apt-hook: the guard that apt runs before it calls
@@ -19,12 +20,10 @@
 class AptHook
 {
 public:
-    /// The most of apt's request that is read; apt sends some kilobytes.
-    static constexpr int RequestLimitBytes = 16 * 1024 * 1024;
-
-    /// Reads apt's request from @p input to its end and judges it.
-    static int run(int input, QTextStream& errors);
-    /// Judges apt's whole request @p input and returns the exit status;
-    /// writes nothing when the update may go on, else the reasons to @p errors.
-    static int judge(const QByteArray& input, QTextStream& errors);
+    /// Reads apt's request from @p input to its end, judges it and returns
+    /// the exit status; writes to standard error only when it refuses or
+    /// lets a run through unchecked.
+    static int run(int input);
+    /// Judges apt's whole request @p input.
+    static int judge(const std::string& input);
 };

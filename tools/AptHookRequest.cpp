@@ -1,87 +1,140 @@
 #include "AptHookRequest.h"
 
-#include <QFile>
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-QString decoded(const QByteArray& text)
+const std::string guardKey = "Orvel::Update-Guard";
+
+std::string percentDecoded(const std::string& text)
 {
-    return QFile::decodeName(QByteArray::fromPercentEncoding(text));
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1]))
+            && std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            decoded += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
 }
 
-bool isSourceSetting(const QString& key)
+bool startsWith(const std::string& text, const std::string& prefix)
 {
-    return key == QLatin1String("Dir") || key.startsWith(QLatin1String("Dir::"))
-        || key == QLatin1String("APT::Architecture") || key == QLatin1String("APT::Architectures")
-        || key == QLatin1String("APT::Architectures::");
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool isSourceSetting(const std::string& key)
+{
+    return key == "Dir" || startsWith(key, "Dir::") || key == "APT::Architecture" || key == "APT::Architectures"
+        || key == "APT::Architectures::";
+}
+
+std::vector<std::string> split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t end = text.find(separator); end != std::string::npos; end = text.find(separator, start)) {
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    parts.push_back(text.substr(start));
+    return parts;
 }
 
 } // namespace
 
 bool AptHookRequest::Action::unpacks() const
 {
-    return action != QLatin1String("**CONFIGURE**") && action != QLatin1String("**REMOVE**");
+    return action != "**CONFIGURE**" && action != "**REMOVE**";
 }
 
-std::optional<AptHookRequest> AptHookRequest::parse(const QByteArray& input, QString* error)
+std::optional<AptHookRequest> AptHookRequest::parse(const std::string& input, std::string* error)
 {
-    const auto failure = [error](const QString& why) -> std::optional<AptHookRequest> {
+    const auto failure = [error](const std::string& why) -> std::optional<AptHookRequest> {
         if (error)
             *error = why;
         return std::nullopt;
     };
-    if (!input.startsWith("VERSION "))
-        return failure(QStringLiteral("apt did not say which hook protocol it speaks (version 1 sends bare file "
-                                      "names); set DPkg::Tools::Options::<this command>::Version \"3\""));
-    if (!input.endsWith('\n'))
-        return failure(QStringLiteral("the request from apt ends in the middle of a line"));
+    if (!startsWith(input, "VERSION "))
+        return failure("apt did not say which hook protocol it speaks (version 1 sends bare file names); "
+                       "set DPkg::Tools::Options::<this command>::Version \"3\"");
+    if (input.back() != '\n')
+        return failure("the request from apt ends in the middle of a line");
 
-    // The last piece after the final newline is empty.
-    const QList<QByteArray> lines = input.left(input.size() - 1).split('\n');
+    const std::vector<std::string> lines = split(input.substr(0, input.size() - 1), '\n');
     AptHookRequest request;
-    const QByteArray version = lines.first().mid(8);
-    if (version == "2" || version == "3")
-        request.m_version = version.toInt();
-    else
-        return failure(QStringLiteral("apt speaks hook protocol version %1; only versions 2 and 3 are understood")
-                           .arg(QString::fromLatin1(version.left(20))));
+    const std::string version = lines.front().substr(8);
+    if (version != "2" && version != "3")
+        return failure("apt speaks hook protocol version " + version.substr(0, 20)
+                       + "; only versions 2 and 3 are understood");
+    request.m_version = version == "3" ? 3 : 2;
 
-    int line = 1;
-    for (; line < lines.size() && !lines.at(line).isEmpty(); ++line) {
-        const int equals = lines.at(line).indexOf('=');
-        if (equals <= 0)
-            return failure(QStringLiteral("line %1 of the request from apt is no configuration line").arg(line + 1));
-        request.m_configuration.append({decoded(lines.at(line).left(equals)), decoded(lines.at(line).mid(equals + 1))});
+    size_t line = 1;
+    for (; line < lines.size() && !lines[line].empty(); ++line) {
+        const size_t equals = lines[line].find('=');
+        if (equals == 0 || equals == std::string::npos)
+            return failure("line " + std::to_string(line + 1) + " of the request from apt is no configuration line");
+        request.m_configuration.emplace_back(percentDecoded(lines[line].substr(0, equals)),
+                                             percentDecoded(lines[line].substr(equals + 1)));
     }
     if (line == lines.size())
-        return failure(QStringLiteral("the request from apt ends before its configuration does"));
+        return failure("the request from apt ends before its configuration does");
 
     // name, old version, [arch, multi-arch,] comparison, new version, [arch,
     // multi-arch,] action; the action (a file name) is the rest of the line.
-    const int fields = request.m_version == 3 ? 9 : 5;
-    const int comparison = request.m_version == 3 ? 4 : 2;
+    const size_t fields = request.m_version == 3 ? 9 : 5;
+    const size_t comparison = request.m_version == 3 ? 4 : 2;
     for (++line; line < lines.size(); ++line) {
-        const QByteArray& text = lines.at(line);
-        QList<QByteArray> words;
-        int start = 0;
-        for (int space = text.indexOf(' '); space >= 0 && words.size() < fields - 1; space = text.indexOf(' ', start)) {
-            words << text.mid(start, space - start);
+        const std::string& text = lines[line];
+        std::vector<std::string> words;
+        size_t start = 0;
+        for (size_t space = text.find(' '); space != std::string::npos && words.size() < fields - 1;
+             space = text.find(' ', start)) {
+            words.push_back(text.substr(start, space - start));
             start = space + 1;
         }
-        const QByteArray action = text.mid(start);
-        const bool shaped = words.size() == fields - 1 && !action.isEmpty()
-            && (words.at(comparison) == "<" || words.at(comparison) == ">" || words.at(comparison) == "=");
+        const std::string action = text.substr(start);
+        const bool shaped = words.size() == fields - 1 && !action.empty()
+            && (words[comparison] == "<" || words[comparison] == ">" || words[comparison] == "=");
         if (!shaped)
-            return failure(QStringLiteral("line %1 of the request from apt is no package action").arg(line + 1));
-        request.m_actions.append({QFile::decodeName(words.at(0)), QFile::decodeName(words.at(1)),
-                                  QFile::decodeName(words.at(comparison + 1)), QFile::decodeName(action)});
+            return failure("line " + std::to_string(line + 1) + " of the request from apt is no package action");
+        request.m_actions.push_back({words[0], words[1], words[comparison + 1], action});
     }
-    if (request.m_actions.isEmpty())
-        return failure(QStringLiteral("the request from apt lists no package action"));
+    if (request.m_actions.empty())
+        return failure("the request from apt lists no package action");
     return request;
 }
 
-QString AptHookRequest::value(const QString& key, const QString& fallback) const
+bool AptHookRequest::read(int fd, std::string* request)
+{
+    char buffer[65536];
+    while (true) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count > 0 && request->size() + static_cast<size_t>(count) <= LimitBytes)
+            request->append(buffer, static_cast<size_t>(count));
+        else if (count == 0)
+            return true;
+        else if (count > 0 || errno != EINTR)
+            return false;
+    }
+}
+
+std::string AptHookRequest::refusal(const std::string& why)
+{
+    return "orvel-update-check: the update is refused" + why + "\n  To install it anyway, this once, add -o "
+        + guardKey + "=false to the apt command line.\n";
+}
+
+std::string AptHookRequest::value(const std::string& key, const std::string& fallback) const
 {
     for (auto entry = m_configuration.crbegin(); entry != m_configuration.crend(); ++entry)
         if (entry->first == key)
@@ -89,26 +142,53 @@ QString AptHookRequest::value(const QString& key, const QString& fallback) const
     return fallback;
 }
 
-bool AptHookRequest::isFalse(const QString& key) const
+bool AptHookRequest::isFalse(const std::string& key) const
 {
-    static const QStringList falseWords{QStringLiteral("false"), QStringLiteral("no"), QStringLiteral("off"),
-                                        QStringLiteral("disable"), QStringLiteral("without"), QStringLiteral("0")};
-    return falseWords.contains(value(key).toLower());
+    std::string word = value(key);
+    std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
+    return word == "false" || word == "no" || word == "off" || word == "disable" || word == "without" || word == "0";
 }
 
-bool AptHookRequest::unpacks(const QString& package) const
+bool AptHookRequest::unpacks(const std::string& package) const
 {
-    for (const Action& action : m_actions)
-        if (action.unpacks() && (package.isEmpty() || action.package == package))
-            return true;
-    return false;
+    return std::any_of(m_actions.cbegin(), m_actions.cend(), [&package](const Action& action) {
+        return action.unpacks() && (package.empty() || action.package == package);
+    });
 }
 
-QStringList AptHookRequest::aptArguments() const
+std::string AptHookRequest::scope() const
 {
-    QStringList arguments;
+    return value(guardKey + "::Scope", "all");
+}
+
+bool AptHookRequest::scopeIsKnown() const
+{
+    return scope() == "all" || scope() == "orvel-version";
+}
+
+bool AptHookRequest::guardIsOff() const
+{
+    return isFalse(guardKey);
+}
+
+bool AptHookRequest::guardHasNothingToDo() const
+{
+    const std::string enabledBy = value(guardKey + "::Enabled-By");
+    struct stat status;
+    if (!enabledBy.empty() && ::stat(enabledBy.c_str(), &status) != 0 && errno == ENOENT)
+        return true;
+    // Any package may come from a refused source, so by default every
+    // install or upgrade is guarded.
+    return !guardIsOff() && scopeIsKnown() && !unpacks(scope() == "all" ? std::string() : "orvel-version");
+}
+
+std::vector<std::string> AptHookRequest::aptArguments() const
+{
+    std::vector<std::string> arguments;
     for (const auto& setting : m_configuration)
-        if (isSourceSetting(setting.first))
-            arguments << QStringLiteral("-o") << setting.first + QLatin1Char('=') + setting.second;
+        if (isSourceSetting(setting.first)) {
+            arguments.push_back("-o");
+            arguments.push_back(setting.first + '=' + setting.second);
+        }
     return arguments;
 }

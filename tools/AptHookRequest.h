@@ -1,12 +1,9 @@
 #pragma once
 
-#include <QByteArray>
-#include <QPair>
-#include <QString>
-#include <QStringList>
-#include <QVector>
-
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 /**
  * What apt sends to a DPkg::Pre-Install-Pkgs hook of protocol version 2 or 3
@@ -15,49 +12,73 @@
  * line per package action: name, old version, "<", ">" or "=", new version
  * (each version followed by its architecture and multi-arch type in version
  * 3), and the action: a .deb to unpack, "**CONFIGURE**" or "**REMOVE**".
+ *
+ * Standard C++ only: the launcher of orvel-update-check reads requests
+ * with it before Qt or the checks library is loaded.
  */
 class AptHookRequest
 {
 public:
     struct Action {
-        QString package;
-        QString oldVersion;
-        QString newVersion;
+        std::string package;
+        std::string oldVersion;
+        std::string newVersion;
         /// The .deb file to unpack, "**CONFIGURE**" or "**REMOVE**".
-        QString action;
+        std::string action;
 
         /// True when the action unpacks a package: installs or upgrades it.
         bool unpacks() const;
     };
+
+    /// The most of a request that is read; apt sends some kilobytes.
+    static constexpr size_t LimitBytes = 16 * 1024 * 1024;
 
     /**
      * Reads a whole request. Anything else (another protocol version, a
      * request cut short, a line of the wrong shape) gives no request and a
      * sentence in @p error saying what is wrong.
      */
-    static std::optional<AptHookRequest> parse(const QByteArray& input, QString* error);
+    static std::optional<AptHookRequest> parse(const std::string& input, std::string* error);
+    /// Reads @p fd to its end into @p request; false when that fails or
+    /// there is more than LimitBytes.
+    static bool read(int fd, std::string* request);
+    /// The text that apt shows when the guard refuses, for @p why.
+    static std::string refusal(const std::string& why);
 
     int version() const { return m_version; }
     /// The last value of @p key in apt's configuration, or @p fallback.
-    QString value(const QString& key, const QString& fallback = QString()) const;
+    std::string value(const std::string& key, const std::string& fallback = std::string()) const;
     /// Whether @p key holds one of apt's words for false ("false", "no",
-    /// "off", "disable", "without", "0"); absent or any other text is true.
-    bool isFalse(const QString& key) const;
-    const QVector<Action>& actions() const { return m_actions; }
+    /// "off", "disable", "without", "0", in any case); absent or any other
+    /// text is true.
+    bool isFalse(const std::string& key) const;
+    const std::vector<Action>& actions() const { return m_actions; }
 
     /// True when some action unpacks @p package, or any package when
     /// @p package is empty.
-    bool unpacks(const QString& package = QString()) const;
+    bool unpacks(const std::string& package = std::string()) const;
+
+    /// The guard's scope (Orvel::Update-Guard::Scope): "all" by default.
+    std::string scope() const;
+    bool scopeIsKnown() const;
+    /// The guard was switched off for this run (Orvel::Update-Guard=false).
+    bool guardIsOff() const;
+    /**
+     * True when the guard has nothing to do and nothing to say: its package
+     * was removed (Orvel::Update-Guard::Enabled-By names a file that is
+     * gone), or the run installs or upgrades nothing in the guard's scope.
+     */
+    bool guardHasNothingToDo() const;
 
     /**
      * The "-o key=value" arguments that make apt-cache see the sources of
      * this apt run: the Dir tree and the architectures, as apt had them
      * (options of its command line included).
      */
-    QStringList aptArguments() const;
+    std::vector<std::string> aptArguments() const;
 
 private:
     int m_version = 0;
-    QVector<QPair<QString, QString>> m_configuration;
-    QVector<Action> m_actions;
+    std::vector<std::pair<std::string, std::string>> m_configuration;
+    std::vector<Action> m_actions;
 };

@@ -8,4 +8,6 @@ enum ExitStatus {
     UpdateRefused = 1,
     UsageError = 2,
     OutputError = 3,
+    /// The launcher could not start the tool proper.
+    CannotStart = 4,
 };

@@ -1,235 +1,82 @@
-// orvel-update-check: tells an administrator whether the pending apt update
-// may be installed, and which package sources offer a refused version.
+// orvel-update-check, the launcher: starts the tool proper. As apt's
+// pre-install hook it first reads apt's request itself: the many apt runs
+// that the guard has nothing to check in (removals, configuration, runs
+// outside its scope) get their answer at once, without loading Qt and the
+// checks library, which would cost some milliseconds on every such run.
 
-#include "AptHook.h"
+#include "AptHookRequest.h"
 #include "ExitStatus.h"
 
-#include <Logger.h>
-#include <UpdateValidatorManager.h>
-
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTextStream>
-
-#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <optional>
+#include <string>
 
 #include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
 
-const char* const description =
-    "Decides whether the pending distribution update through apt may be installed:\n"
-    "every offered version must keep the design and major version of the installed\n"
-    "system, and every hotfix repository must belong to the installed release or to\n"
-    "an offered regular release. APT-ARGs are the apt arguments of the pending\n"
-    "operation, passed on unchanged (put them after --).\n"
-    "\n"
-    "Prints \"update allowed\" or \"update refused\", then each package source that\n"
-    "offers a refused version, one per line, sorted. --why adds, after a blank line,\n"
-    "one block per refused version: the version with its check and rule, a\n"
-    "sentence, and the sources that offer it. --json always carries the refusals.\n"
-    "\n"
-    "With --apt-hook it is apt's guard: apt runs it before dpkg (see\n"
-    "/etc/apt/apt.conf.d/20orvel-update-guard) and stops when it refuses. It reads\n"
-    "apt's hook request (protocol version 3 or 2) from standard input, checks the\n"
-    "sources of that apt run when the run installs or upgrades a package, and says\n"
-    "nothing unless it refuses. apt options: Orvel::Update-Guard=false lets one run\n"
-    "through; Orvel::Update-Guard::Scope \"orvel-version\" guards only runs that\n"
-    "install or upgrade orvel-version (default \"all\"); Orvel::Update-Guard::Log\n"
-    "names a log file.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  update allowed\n"
-    "  1  update refused (with --apt-hook: also a request from apt that cannot be read)\n"
-    "  2  usage error\n"
-    "  3  output error: the verdict or the explanation could not be written\n"
-    "\n"
-    "--explain and --log cannot be combined: the checks log to one place at a time.";
-
-const QStringList levelWords{QStringLiteral("debug"), QStringLiteral("info"), QStringLiteral("warning"),
-                             QStringLiteral("error")};
-
-// The parser names the program by the path it was started with; the help
-// (and the manual page made from it) names it by its name.
-QString helpText(const QCommandLineParser& parser)
+// The tool proper, relative to this program: the same in the build tree and
+// where both are installed. Without /proc, the path it was started by.
+std::string mainProgram(const char* startedAs)
 {
-    QString text = parser.helpText();
-    const QString started = QCoreApplication::arguments().value(0);
-    if (text.startsWith(QLatin1String("Usage: ") + started + QLatin1Char(' ')))
-        text.replace(7, started.size(), QCoreApplication::applicationName());
-    return text;
+    char self[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self);
+    const std::string path = length > 0 && length < static_cast<ssize_t>(sizeof self)
+        ? std::string(self, static_cast<size_t>(length))
+        : std::string(startedAs);
+    return path.substr(0, path.rfind('/') + 1) + ORVEL_UPDATE_CHECK_MAIN;
 }
 
-int usageError(const QCommandLineParser& parser, const QString& message)
+int refuse(const std::string& why)
 {
-    const QString name = QCoreApplication::applicationName();
-    QTextStream(stderr) << name << ": " << message << '\n'
-                        << helpText(parser).section(QLatin1Char('\n'), 0, 0) << '\n'
-                        << "Try '" << name << " --help' for more information.\n";
-    return UsageError;
+    std::fputs(AptHookRequest::refusal(why).c_str(), stderr);
+    return UpdateRefused;
 }
 
-int outputError(const QString& what, const QString& reason)
+// Makes @p request the standard input that the tool proper reads again.
+bool handOn(const std::string& request)
 {
-    QTextStream(stderr) << QCoreApplication::applicationName() << ": cannot " << what << ": " << reason << '\n';
-    return OutputError;
-}
-
-// Writes all of @p bytes to @p stream; false when any of it was lost (a full
-// disk, a closed pipe).
-bool writeAll(FILE* stream, const QByteArray& bytes)
-{
-    return std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream) == static_cast<size_t>(bytes.size())
-        && std::fflush(stream) == 0;
-}
-
-int print(const QString& text, int status)
-{
-    if (!writeAll(stdout, text.toLocal8Bit()))
-        return outputError(QStringLiteral("write to standard output"), QString::fromLocal8Bit(std::strerror(errno)));
-    return status;
-}
-
-// The refusals as blocks for a person to read, after a blank line.
-QString why(const QVector<Refusal>& refusals)
-{
-    QString text;
-    for (const Refusal& refusal : refusals) {
-        const QString version = refusal.version.isEmpty() ? QStringLiteral("versions unknown") : refusal.version;
-        text += QStringLiteral("\n%1 (%2, %3)\n  %4\n").arg(version, refusal.check, refusal.rule, refusal.message);
-        if (refusal.sources.isEmpty() && !refusal.version.isEmpty())
-            text += QStringLiteral("  offered by no source that apt names\n");
-        for (const QString& source : refusal.sources)
-            text += QStringLiteral("  offered by %1\n").arg(source);
+    const int fd = ::memfd_create("apt-hook-request", 0);
+    if (fd < 0)
+        return false;
+    bool written = true;
+    for (size_t done = 0; written && done < request.size();) {
+        const ssize_t count = ::write(fd, request.data() + done, request.size() - done);
+        if (count > 0)
+            done += static_cast<size_t>(count);
+        else
+            written = count < 0 && errno == EINTR;
     }
-    return text;
+    const bool handedOn = written && ::lseek(fd, 0, SEEK_SET) == 0 && ::dup2(fd, STDIN_FILENO) == STDIN_FILENO;
+    ::close(fd);
+    return handedOn;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("orvel-update-check"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORVELUPDATECHECKS_VERSION));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(description));
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    const QCommandLineOption logOption(QStringLiteral("log"), QStringLiteral("Append the checks' log to <file>."),
-                                       QStringLiteral("file"));
-    const QCommandLineOption levelOption(QStringLiteral("log-level"),
-                                         QStringLiteral("Lowest level written to the log: debug, info (default), "
-                                                        "warning or error."),
-                                         QStringLiteral("level"), QStringLiteral("info"));
-    const QCommandLineOption explainOption(
-        QStringLiteral("explain"), QStringLiteral("Write the reasons for the verdict (info level and above) to "
-                                                  "standard error."));
-    const QCommandLineOption whyOption(
-        QStringLiteral("why"), QStringLiteral("After the verdict, say why: each refused version, the rule it breaks "
-                                              "and the sources that offer it."));
-    const QCommandLineOption jsonOption(
-        QStringLiteral("json"), QStringLiteral("Print {\"allowed\": ..., \"installed\": ..., \"invalid_sources\": "
-                                               "[...], \"refusals\": [...]} instead."));
-    const QCommandLineOption aptHookOption(
-        QStringLiteral("apt-hook"),
-        QStringLiteral("Run as apt's pre-install hook: read apt's request from standard input."));
-    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption, aptHookOption});
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("APT-ARG"), QStringLiteral("apt arguments of the pending operation."),
-                                 QStringLiteral("[--] [APT-ARG...]"));
-
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser, parser.errorText());
-    // --help-all is the parser's own, for Qt's options: the same help here.
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
-        return print(helpText(parser), UpdateAllowed);
-    if (parser.isSet(versionOption))
-        return print(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
-                         + QLatin1Char('\n'),
-                     UpdateAllowed);
-    if (parser.isSet(aptHookOption)) {
-        for (const QCommandLineOption& other : {logOption, levelOption, explainOption, whyOption, jsonOption})
-            if (parser.isSet(other))
-                return usageError(parser, QStringLiteral("--apt-hook takes no other option"));
-        if (!parser.positionalArguments().isEmpty())
-            return usageError(parser, QStringLiteral("--apt-hook takes no apt arguments: apt sends them"));
-        QTextStream errors(stderr);
-        return AptHook::run(STDIN_FILENO, errors);
+    const bool hook = argc == 2 && std::strcmp(argv[1], "--apt-hook") == 0;
+    if (hook) {
+        std::string request;
+        if (!AptHookRequest::read(STDIN_FILENO, &request))
+            return refuse(": the request from apt could not be read whole");
+        std::string error;
+        const std::optional<AptHookRequest> parsed = AptHookRequest::parse(request, &error);
+        if (!parsed)
+            return refuse(": " + error);
+        if (parsed->guardHasNothingToDo())
+            return UpdateAllowed;
+        if (!handOn(request))
+            return refuse(": the request from apt could not be handed to the checks");
     }
-
-    const QString level = parser.value(levelOption);
-    if (!levelWords.contains(level))
-        return usageError(parser, QStringLiteral("unknown log level '%1'").arg(level));
-    if (parser.isSet(levelOption) && !parser.isSet(logOption))
-        return usageError(parser, QStringLiteral("--log-level needs --log"));
-    if (parser.isSet(logOption) && parser.value(logOption).isEmpty())
-        return usageError(parser, QStringLiteral("--log needs a file name"));
-    if (parser.isSet(explainOption) && parser.isSet(logOption))
-        return usageError(parser, QStringLiteral("--explain and --log cannot be combined"));
-
-    // Explanations are logged into an anonymous in-memory file and copied to
-    // standard error afterwards: nothing is left on disk, and no temporary
-    // directory is needed.
-    int explanation = -1;
-    std::shared_ptr<Logger> logger;
-    if (parser.isSet(logOption)) {
-        logger = std::make_shared<Logger>(parser.value(logOption), Logger::Info);
-        logger->setLevel(level);
-    } else if (parser.isSet(explainOption)) {
-        explanation = ::memfd_create("orvel-update-check-explanation", MFD_CLOEXEC);
-        if (explanation < 0)
-            return outputError(QStringLiteral("keep the explanation"), QString::fromLocal8Bit(std::strerror(errno)));
-        logger = std::make_shared<Logger>(QStringLiteral("/proc/self/fd/%1").arg(explanation), Logger::Info);
-    }
-
-    // Logging from construction on, so that a debug log names the installed
-    // and the offered versions too.
-    UpdateValidatorManager manager(logger, parser.positionalArguments());
-    const bool allowed = manager.check();
-    QStringList sources = manager.getAllInvalidSources();
-    std::sort(sources.begin(), sources.end());
-
-    if (explanation >= 0) {
-        QFile reasons;
-        const bool copied = reasons.open(explanation, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
-            && writeAll(stderr, reasons.readAll());
-        if (!copied)
-            return OutputError; // standard error itself failed: nowhere to say so
-    }
-
-    const QVector<Refusal> refusals = manager.getRefusals();
-    QString verdict;
-    if (parser.isSet(jsonOption)) {
-        QJsonArray refusalObjects;
-        for (const Refusal& refusal : refusals)
-            refusalObjects.append(QJsonObject{{QStringLiteral("check"), refusal.check},
-                                              {QStringLiteral("rule"), refusal.rule},
-                                              {QStringLiteral("version"), refusal.version},
-                                              {QStringLiteral("installed"), refusal.installed},
-                                              {QStringLiteral("sources"), QJsonArray::fromStringList(refusal.sources)},
-                                              {QStringLiteral("message"), refusal.message}});
-        const QJsonObject object{{QStringLiteral("allowed"), allowed},
-                                 {QStringLiteral("installed"), manager.getCurrentOrvelVersion()},
-                                 {QStringLiteral("invalid_sources"), QJsonArray::fromStringList(sources)},
-                                 {QStringLiteral("refusals"), refusalObjects}};
-        verdict = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
-    } else {
-        verdict = QLatin1String(allowed ? "update allowed\n" : "update refused\n");
-        for (const QString& source : qAsConst(sources))
-            verdict += source + QLatin1Char('\n');
-        if (parser.isSet(whyOption))
-            verdict += why(refusals);
-    }
-    return print(verdict, allowed ? UpdateAllowed : UpdateRefused);
+    const std::string program = mainProgram(argv[0]);
+    ::execv(program.c_str(), argv);
+    std::fprintf(stderr, "orvel-update-check: cannot start %s: %s\n", program.c_str(), std::strerror(errno));
+    // As apt's hook, a guard that cannot look refuses.
+    return hook ? UpdateRefused : CannotStart;
 }
