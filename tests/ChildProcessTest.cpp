@@ -7,6 +7,8 @@
 
 #include <csignal>
 
+#include <sys/wait.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -167,6 +169,31 @@ TEST(ChildProcess, CallerIgnoringSigchldStillLearnsTheExitStatus)
         EXPECT_LT(timer.elapsed(), 5000);
         EXPECT_FALSE(missing.succeeded);
     }
+}
+
+TEST(ChildProcess, CallerReapingEveryChildNeverGetsAWrongAnswer)
+{
+    // A SIGCHLD handler that reaps whatever has ended may take our child's
+    // status before we do: the run then fails, at once, and is never taken
+    // for a success with a made-up exit code.
+    struct sigaction reaping = {};
+    reaping.sa_handler = [](int) {
+        while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+    };
+    struct sigaction previous = {};
+    ::sigaction(SIGCHLD, &reaping, &previous);
+    QElapsedTimer timer;
+    timer.start();
+    for (int round = 0; round < 20; ++round) {
+        const auto result = ChildProcess::runShell(QStringLiteral("echo out; exit 3"), 10000);
+        if (result.succeeded) {
+            EXPECT_EQ(result.exitCode, 3);
+            EXPECT_EQ(result.standardOutput, QByteArray("out\n"));
+        }
+    }
+    ::sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_LT(timer.elapsed(), 10000);
 }
 
 TEST(ChildProcess, ChildGetsDefaultSignalsEvenWhenTheCallerIgnoresSigpipe)

@@ -235,6 +235,7 @@ struct LaunchData {
     int output;
     int error;
     int descriptorLimit; // descriptors to close where close_range() is missing
+    bool ownGroup;       // the program leads a new process group (no supervisor)
     volatile int startError; // errno of a program that could not be started
     volatile int waitStatus; // the program's wait status
     volatile int waited;     // 1 once waitStatus holds it
@@ -253,7 +254,9 @@ __attribute__((no_sanitize("address", "undefined"))) int runProgram(void* argume
     const unsigned long none = 0;
     rawSyscall(SYS_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&none), 0, sizeof none);
 
-    long failed = rawSyscall(SYS_dup2, data->input, STDIN_FILENO);
+    long failed = data->ownGroup ? rawSyscall(SYS_setpgid, 0, 0) : 0;
+    if (failed >= 0)
+        failed = rawSyscall(SYS_dup2, data->input, STDIN_FILENO);
     if (failed >= 0)
         failed = rawSyscall(SYS_dup2, data->output, STDOUT_FILENO);
     if (failed >= 0)
@@ -309,11 +312,22 @@ int descriptorLimit()
     return limit > 0 ? static_cast<int>(std::min(limit, 65536L)) : 1024;
 }
 
+// True when the kernel reaps this process's children by itself (SIGCHLD
+// ignored, or SA_NOCLDWAIT): their exit status would be lost.
+bool childrenAreReapedByTheKernel()
+{
+    struct sigaction action = {};
+    return ::sigaction(SIGCHLD, nullptr, &action) == 0
+        && (action.sa_handler == SIG_IGN || (action.sa_flags & SA_NOCLDWAIT) != 0);
+}
+
 /**
- * One program run: its supervisor (leader of the program's process group),
- * a pidfd for the supervisor, and the mapping with its stack and the shared
- * data. Started with CLONE_VM, as posix_spawn does, so that no copy of a large
- * caller's memory map (a Python interpreter) is made.
+ * One program run: the process we wait for through a pidfd (the program,
+ * leader of its own process group; or, in a caller whose children the
+ * kernel reaps, a supervisor that leads the group and waits for the
+ * program), and the mapping with the stack and the shared data. Started
+ * with CLONE_VM, as posix_spawn does, so that no copy of a large caller's
+ * memory map (a Python interpreter) is made.
  *
  * Whichever way the run ends, the destructor ends the group (SIGTERM, then
  * SIGKILL) and reaps it, so that nothing the program started outlives the
@@ -329,24 +343,32 @@ public:
         if (mapping == MAP_FAILED)
             return;
         m_mapping = static_cast<char*>(mapping);
-        m_data = new (m_mapping + SupervisorStackSize) LaunchData{path, argv, environ, input, output, error,
-                                                                  descriptorLimit(), 0, 0, 0};
+        m_supervised = childrenAreReapedByTheKernel();
+        m_data = new (m_mapping + SupervisorStackSize)
+            LaunchData{path, argv, environ, input, output, error, descriptorLimit(), !m_supervised, 0, 0, 0};
 
-        // No signal handler of ours may run in the supervisor, which shares
-        // our memory: it starts with every signal blocked and keeps them so.
+        // No signal handler of ours may run in a process that shares our
+        // memory: they start with every signal blocked (the program until
+        // its signals are back at their defaults, the supervisor for good).
         sigset_t all;
         sigset_t previous;
         sigfillset(&all);
         ::pthread_sigmask(SIG_SETMASK, &all, &previous);
         int pidfd = -1;
-        m_pid = ::clone(supervise, m_mapping + SupervisorStackSize, CLONE_VM | CLONE_PIDFD, m_data, &pidfd);
+        // The program directly: we wait here until it has exec'd. The
+        // supervisor runs beside us.
+        m_pid = m_supervised
+            ? ::clone(supervise, m_mapping + SupervisorStackSize, CLONE_VM | CLONE_PIDFD, m_data, &pidfd)
+            : ::clone(runProgram, m_mapping + SupervisorStackSize, CLONE_VM | CLONE_VFORK | CLONE_PIDFD | SIGCHLD,
+                      m_data, &pidfd);
         ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         if (m_pid <= 0)
             return;
         m_pidfd.reset(pidfd);
         // The supervisor does so too; whichever comes first, the group
         // exists before anything could need to end it.
-        ::setpgid(m_pid, m_pid);
+        if (m_supervised)
+            ::setpgid(m_pid, m_pid);
     }
     Launch(const Launch&) = delete;
     Launch& operator=(const Launch&) = delete;
@@ -373,30 +395,30 @@ public:
     }
 
     bool started() const { return m_pidfd.isOpen(); }
-    /// Readable once the supervisor has ended.
+    /// Readable once the process we wait for has ended.
     int exitNotifier() const { return m_pidfd.get(); }
 
-    /// Reaps the supervisor once exitNotifier() is readable; false if it
-    /// cannot be (yet).
+    /// Reaps the process we wait for once exitNotifier() is readable. True
+    /// when it is gone, also when its status was lost (someone else reaped
+    /// it): the run then failed.
     bool reap()
     {
         siginfo_t info{};
-        m_reaped = ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(m_pidfd.get()), &info,
-                            WEXITED | __WALL)
-            == 0;
-        m_supervisorExitedCleanly = m_reaped && info.si_code == CLD_EXITED && info.si_status == 0;
-        return m_reaped;
+        if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(m_pidfd.get()), &info, WEXITED | __WALL) != 0)
+            return m_reaped = errno == ECHILD;
+        m_reaped = true;
+        if (info.si_code == CLD_EXITED && m_data->startError == 0) {
+            if (!m_supervised)
+                m_exitCode = info.si_status;
+            else if (info.si_status == 0 && m_data->waited && WIFEXITED(m_data->waitStatus))
+                m_exitCode = WEXITSTATUS(m_data->waitStatus);
+        }
+        return true;
     }
 
     /// The program's exit code when it was started and exited normally,
     /// otherwise -1. Valid after reap().
-    int programExitCode() const
-    {
-        if (!m_supervisorExitedCleanly || m_data->startError != 0 || !m_data->waited
-            || !WIFEXITED(m_data->waitStatus))
-            return -1;
-        return WEXITSTATUS(m_data->waitStatus);
-    }
+    int programExitCode() const { return m_exitCode; }
 
 private:
     static constexpr size_t MappingSize = SupervisorStackSize + ((sizeof(LaunchData) + 4095) & ~size_t(4095));
@@ -405,8 +427,9 @@ private:
     LaunchData* m_data = nullptr;
     pid_t m_pid = 0;
     Descriptor m_pidfd;
+    bool m_supervised = false;
     bool m_reaped = false;
-    bool m_supervisorExitedCleanly = false;
+    int m_exitCode = -1;
 };
 
 } // namespace

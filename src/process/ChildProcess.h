@@ -14,11 +14,12 @@
  * process of it is reaped, so that no part of a pipeline outlives the call
  * and no zombie stays behind.
  *
- * The child is started without an exit signal and waited for through its
- * pidfd, so its exit status reaches us also in callers that ignore SIGCHLD
- * (whose other children the kernel reaps itself) or reap every child from a
- * SIGCHLD handler. Needs Linux 5.4 or later; on an older kernel nothing can
- * be started and every run fails.
+ * The child is waited for through a pidfd. In a caller whose children the
+ * kernel reaps by itself (SIGCHLD ignored, or SA_NOCLDWAIT, as many daemons
+ * have it), the child is started by a supervisor process that has no exit
+ * signal and so stays ours to wait for: the caller gets the same answers.
+ * Needs Linux 5.4 or later; on an older kernel nothing can be started and
+ * every run fails.
  *
  * This is the only place in the project that starts child processes.
  */
