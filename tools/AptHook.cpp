@@ -1,6 +1,5 @@
 #include "AptHook.h"
 
-#include "AptHookRequest.h"
 #include "ExitStatus.h"
 
 #include <QFile>
@@ -17,7 +16,7 @@ namespace {
 
 int refuse(const std::string& why)
 {
-    std::fputs(AptHookRequest::refusal(why).c_str(), stderr);
+    AptHookRequest::refuse(why);
     return UpdateRefused;
 }
 
@@ -35,24 +34,18 @@ std::string toLocal(const QString& text)
 
 int AptHook::run(int input)
 {
-    std::string request;
-    if (!AptHookRequest::read(input, &request))
-        return refuse(": the request from apt could not be read whole");
-    return judge(request);
+    const std::optional<AptHookRequest> request = AptHookRequest::receive(input);
+    return request ? judge(*request) : UpdateRefused;
 }
 
-int AptHook::judge(const std::string& input)
+int AptHook::judge(const AptHookRequest& request)
 {
-    std::string error;
-    const std::optional<AptHookRequest> request = AptHookRequest::parse(input, &error);
-    if (!request)
-        return refuse(": " + error);
-    if (request->guardHasNothingToDo())
+    if (request.guardHasNothingToDo())
         return UpdateAllowed;
 
-    const std::string logPath = request->value("Orvel::Update-Guard::Log");
+    const std::string logPath = request.value("Orvel::Update-Guard::Log");
     const std::shared_ptr<Logger> logger = logPath.empty() ? nullptr : std::make_shared<Logger>(fromLocal(logPath), Logger::Info);
-    if (request->guardIsOff()) {
+    if (request.guardIsOff()) {
         std::fputs("orvel-update-check: warning: the update guard is off for this apt run (Orvel::Update-Guard=false): "
                    "nothing was checked\n",
                    stderr);
@@ -60,12 +53,12 @@ int AptHook::judge(const std::string& input)
             logger->warning(QStringLiteral("Update guard switched off for this apt run (Orvel::Update-Guard=false)"));
         return UpdateAllowed;
     }
-    if (!request->scopeIsKnown())
-        return refuse(": Orvel::Update-Guard::Scope is \"" + request->scope()
+    if (!request.scopeIsKnown())
+        return refuse(": Orvel::Update-Guard::Scope is \"" + request.scope()
                       + "\"; it must be \"all\" or \"orvel-version\"");
 
     QStringList arguments;
-    for (const std::string& argument : request->aptArguments())
+    for (const std::string& argument : request.aptArguments())
         arguments << fromLocal(argument);
     UpdateValidatorManager manager(logger, arguments);
     if (manager.check())

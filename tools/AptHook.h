@@ -1,8 +1,6 @@
 #pragma once
 
-#include <string>
-
-class AptHookRequest;
+#include "AptHookRequest.h"
 
 /**
  * orvel-update-check --apt-hook: the guard that apt runs before it calls
@@ -24,6 +22,6 @@ public:
     /// the exit status; writes to standard error only when it refuses or
     /// lets a run through unchecked.
     static int run(int input);
-    /// Judges apt's whole request @p input.
-    static int judge(const std::string& input);
+    /// Judges apt's request.
+    static int judge(const AptHookRequest& request);
 };

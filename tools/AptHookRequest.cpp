@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -114,24 +115,33 @@ std::optional<AptHookRequest> AptHookRequest::parse(const std::string& input, st
     return request;
 }
 
-bool AptHookRequest::read(int fd, std::string* request)
+std::optional<AptHookRequest> AptHookRequest::receive(int fd, std::string* raw)
 {
+    std::string input;
     char buffer[65536];
-    while (true) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count > 0 && request->size() + static_cast<size_t>(count) <= LimitBytes)
-            request->append(buffer, static_cast<size_t>(count));
-        else if (count == 0)
-            return true;
-        else if (count > 0 || errno != EINTR)
-            return false;
+    for (ssize_t count = 1; count != 0;) {
+        count = ::read(fd, buffer, sizeof buffer);
+        if (count > 0 && input.size() + static_cast<size_t>(count) <= LimitBytes) {
+            input.append(buffer, static_cast<size_t>(count));
+        } else if (count > 0 || (count < 0 && errno != EINTR)) {
+            refuse(": the request from apt could not be read whole");
+            return std::nullopt;
+        }
     }
+    std::string error;
+    std::optional<AptHookRequest> request = parse(input, &error);
+    if (!request)
+        refuse(": " + error);
+    else if (raw)
+        *raw = std::move(input);
+    return request;
 }
 
-std::string AptHookRequest::refusal(const std::string& why)
+void AptHookRequest::refuse(const std::string& why)
 {
-    return "orvel-update-check: the update is refused" + why + "\n  To install it anyway, this once, add -o "
-        + guardKey + "=false to the apt command line.\n";
+    const std::string text = "orvel-update-check: the update is refused" + why
+        + "\n  To install it anyway, this once, add -o " + guardKey + "=false to the apt command line.\n";
+    std::fputs(text.c_str(), stderr);
 }
 
 std::string AptHookRequest::value(const std::string& key, const std::string& fallback) const

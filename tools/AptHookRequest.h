@@ -39,11 +39,15 @@ public:
      * sentence in @p error saying what is wrong.
      */
     static std::optional<AptHookRequest> parse(const std::string& input, std::string* error);
-    /// Reads @p fd to its end into @p request; false when that fails or
-    /// there is more than LimitBytes.
-    static bool read(int fd, std::string* request);
-    /// The text that apt shows when the guard refuses, for @p why.
-    static std::string refusal(const std::string& why);
+    /**
+     * Reads a whole request from @p fd (its raw text into @p raw, when
+     * given). When it cannot be read (more than LimitBytes, a read error)
+     * or parsed, writes the guard's refusal to standard error instead and
+     * gives no request.
+     */
+    static std::optional<AptHookRequest> receive(int fd, std::string* raw = nullptr);
+    /// Writes the guard's refusal, for @p why, to standard error.
+    static void refuse(const std::string& why);
 
     int version() const { return m_version; }
     /// The last value of @p key in apt's configuration, or @p fallback.

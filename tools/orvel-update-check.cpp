@@ -31,12 +31,6 @@ std::string mainProgram(const char* startedAs)
     return path.substr(0, path.rfind('/') + 1) + ORVEL_UPDATE_CHECK_MAIN;
 }
 
-int refuse(const std::string& why)
-{
-    std::fputs(AptHookRequest::refusal(why).c_str(), stderr);
-    return UpdateRefused;
-}
-
 // Makes @p request the standard input that the tool proper reads again.
 bool handOn(const std::string& request)
 {
@@ -62,17 +56,16 @@ int main(int argc, char** argv)
 {
     const bool hook = argc == 2 && std::strcmp(argv[1], "--apt-hook") == 0;
     if (hook) {
-        std::string request;
-        if (!AptHookRequest::read(STDIN_FILENO, &request))
-            return refuse(": the request from apt could not be read whole");
-        std::string error;
-        const std::optional<AptHookRequest> parsed = AptHookRequest::parse(request, &error);
-        if (!parsed)
-            return refuse(": " + error);
-        if (parsed->guardHasNothingToDo())
+        std::string raw;
+        const std::optional<AptHookRequest> request = AptHookRequest::receive(STDIN_FILENO, &raw);
+        if (!request)
+            return UpdateRefused;
+        if (request->guardHasNothingToDo())
             return UpdateAllowed;
-        if (!handOn(request))
-            return refuse(": the request from apt could not be handed to the checks");
+        if (!handOn(raw)) {
+            AptHookRequest::refuse(": the request from apt could not be handed to the checks");
+            return UpdateRefused;
+        }
     }
     const std::string program = mainProgram(argv[0]);
     ::execv(program.c_str(), argv);
