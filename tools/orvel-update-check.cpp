@@ -46,7 +46,8 @@ bool handOn(const std::string& request)
             written = count < 0 && errno == EINTR;
     }
     const bool handedOn = written && ::lseek(fd, 0, SEEK_SET) == 0 && ::dup2(fd, STDIN_FILENO) == STDIN_FILENO;
-    ::close(fd);
+    if (fd != STDIN_FILENO)
+        ::close(fd);
     return handedOn;
 }
 
