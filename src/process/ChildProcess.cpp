@@ -172,7 +172,7 @@ void endGroup(pid_t group)
     QDeadlineTimer deadline(TerminationGraceMs);
     auto pause = std::chrono::milliseconds(1);
     while (true) {
-        // __WALL: the leader was started without an exit signal.
+        // __WALL: a supervisor has no exit signal.
         while (::waitpid(-group, nullptr, WNOHANG | __WALL) > 0) {
         }
         if (!groupHasMembersToWaitFor(group))
@@ -197,7 +197,7 @@ void endGroup(pid_t group)
 #endif
 
 // A system call without the C library: returns the result, or -errno. The
-// two processes of a launch share this process's memory, thread-local errno
+// processes of a launch share this process's memory, thread-local errno
 // included, so the C library's wrappers (and sanitizer interceptors of them)
 // must stay out of them.
 __attribute__((no_sanitize("address", "undefined"))) long rawSyscall(long number, long first = 0, long second = 0,
@@ -283,7 +283,8 @@ __attribute__((no_sanitize("address", "undefined"))) int supervise(void* argumen
     rawSyscall(SYS_setpgid, 0, 0);
 
     // CLONE_VFORK: the supervisor waits here until the program has exec'd,
-    // so the program may run on the supervisor's stack.
+    // so the program may run on the supervisor's stack. (The C library's
+    // clone touches errno only when it fails, which ends the launch anyway.)
     alignas(16) char stack[ProgramStackSize];
     const pid_t program = ::clone(runProgram, stack + sizeof stack, CLONE_VM | CLONE_VFORK | SIGCHLD, data);
     if (program < 0) {
@@ -383,8 +384,8 @@ public:
         // Normally the group is empty by now: nothing to wait for.
         if (!m_reaped || ::kill(-m_pid, 0) == 0)
             endGroup(m_pid);
-        // The supervisor runs on the mapping: it goes only once the
-        // supervisor is surely gone.
+        // A supervisor runs on the mapping: it goes only once the process
+        // we waited for is surely gone.
         siginfo_t info{};
         if (m_reaped
             || ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(m_pidfd.get()), &info,
