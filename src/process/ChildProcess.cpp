@@ -346,7 +346,8 @@ public:
         m_mapping = static_cast<char*>(mapping);
         m_supervised = childrenAreReapedByTheKernel();
         m_data = new (m_mapping + SupervisorStackSize)
-            LaunchData{path, argv, environ, input, output, error, descriptorLimit(), !m_supervised, 0, 0, 0};
+            LaunchData{path, argv, environ, input, output, error, m_supervised ? descriptorLimit() : 0, !m_supervised, 0,
+                       0, 0};
 
         // No signal handler of ours may run in a process that shares our
         // memory: they start with every signal blocked (the program until

@@ -19,25 +19,41 @@ class AptWorld:
     block and removed after it; activated() only sets the environment.
     """
 
-    def __init__(self, installed, repos=(), debs=False, packages=()):
+    def __init__(self, installed, repos=(), debs=False, packages=(), guard=None):
         """debs: real .deb files and a recording dpkg, for apt-get runs;
-        packages: "name=version" entries of apt's dpkg status."""
+        packages: "name=version" entries of apt's dpkg status; guard: an
+        orvel-update-check that the apt guard runs, switched on by the file
+        self.guard_switch."""
         self._tmp = tempfile.TemporaryDirectory(prefix="orvel-world-")
         self.dir = self._tmp.name
         specs = ["%s:%s:%s:%s" % (repo[0], repo[1], ",".join(repo[2]), repo[3] if len(repo) > 3 else "")
                  for repo in repos]
         options = (["--debs"] if debs else []) + [word for package in packages for word in ("--installed", package)]
+        options += ["--guard", guard] if guard else []
         subprocess.run([os.path.join(SUPPORT_DIR, "make-apt-world")] + options + [self.dir, installed] + specs,
                        check=True, stdout=subprocess.DEVNULL)
         self._activation = None
+        self.guard_switch = os.path.join(self.dir, "guard-enabled")
 
     def url(self, name):
         return "file:%s/repos/%s" % (self.dir, name)
 
+    def settings(self):
+        """The environment variables that point apt and the system-version
+        library at this world."""
+        return {"APT_CONFIG": os.path.join(self.dir, "apt.conf"), "ORVEL_SYSROOT": os.path.join(self.dir, "sysroot")}
+
+    def apt_get(self, *args, path=None):
+        """Runs apt-get -y ARGS in this world (with PATH when given)."""
+        env = dict(os.environ, **self.settings())
+        if path:
+            env["PATH"] = path
+        return subprocess.run(["apt-get", "-y"] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              universal_newlines=True, env=env, timeout=120)
+
     @contextlib.contextmanager
     def activated(self):
-        settings = {"APT_CONFIG": os.path.join(self.dir, "apt.conf"),
-                    "ORVEL_SYSROOT": os.path.join(self.dir, "sysroot")}
+        settings = self.settings()
         saved = {key: os.environ.get(key) for key in settings}
         os.environ.update(settings)
         try:

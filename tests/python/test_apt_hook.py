@@ -9,34 +9,17 @@ import unittest
 from aptworld import AptWorld, SUPPORT_DIR
 
 TOOL = os.environ["ORVEL_UPDATE_CHECK"]
-GUARD = os.environ["ORVEL_UPDATE_GUARD"]  # etc/apt/apt.conf.d/20orvel-update-guard of the source tree
 
 INSTALLED = ["orvel-version=1.0+v1.7.2", "orvel-extra=1.0"]
 MAIN = ("main", "1.7.5", ["1.0+v1.7.5", "orvel-extra=2.0"])
 
 
 class GuardedWorld(AptWorld):
-    """A world with real packages and the guard's configuration, pointing at
-    the built tool and at a switch file of the world's own."""
+    """A world with real packages and the guard's configuration, running the
+    built tool."""
 
     def __init__(self, repos):
-        super().__init__("1.7.2", repos, debs=True, packages=INSTALLED)
-        self.switch = os.path.join(self.dir, "guard-enabled")
-        open(self.switch, "w").close()
-        with open(GUARD) as source:
-            text = source.read()
-        text = text.replace("/usr/bin/orvel-update-check", TOOL)
-        text = text.replace("/usr/share/orvel-update-guard/enabled", self.switch)
-        with open(os.path.join(self.dir, "apt", "apt.conf.d", "20orvel-update-guard"), "w") as guard:
-            guard.write(text)
-
-    def apt_get(self, *args, path=None):
-        env = dict(os.environ, APT_CONFIG=os.path.join(self.dir, "apt.conf"),
-                   ORVEL_SYSROOT=os.path.join(self.dir, "sysroot"))
-        if path:
-            env["PATH"] = path
-        return subprocess.run(["apt-get", "-y"] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              universal_newlines=True, env=env, timeout=120)
+        super().__init__("1.7.2", repos, debs=True, packages=INSTALLED, guard=TOOL)
 
     def unpacked(self):
         return any("--unpack" in call for call in self.dpkg_calls())
@@ -116,7 +99,7 @@ class AptHookTest(unittest.TestCase):
 
     def test_removed_guard_package_leaves_only_inert_configuration(self):
         with GuardedWorld([MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
-            os.remove(world.switch)
+            os.remove(world.guard_switch)
             result = world.apt_get("install", "orvel-version")
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertTrue(world.unpacked())
