@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <thread>
 
 #include <sys/wait.h>
 
@@ -146,6 +147,23 @@ TEST(ChildProcess, TimeOutAsksTheGroupToEndBeforeKillingIt)
     EXPECT_EQ(ProcessTable::membersOfGroup(groupIn(pidFile)), QList<pid_t>());
 }
 
+TEST(ChildProcess, MemberIgnoringTerminationIsKilledAfterTheLeaderHasGone)
+{
+    // The leader ends on SIGTERM at once; the job it started ignores it.
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    QElapsedTimer timer;
+    timer.start();
+    const auto result = ChildProcess::runShell(
+        QStringLiteral("(trap '' TERM; sleep 300) & echo $! > '%1'; wait").arg(pidFile), 300);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_GE(timer.elapsed(), 1000);
+    EXPECT_LT(timer.elapsed(), 8000);
+    const pid_t member = groupIn(pidFile);
+    ASSERT_GT(member, 0);
+    EXPECT_FALSE(ProcessTable::exists(member));
+}
+
 TEST(ChildProcess, CallerIgnoringSigchldStillLearnsTheExitStatus)
 {
     // Python daemons often set SIGCHLD to SIG_IGN or SA_NOCLDWAIT, and the
@@ -162,20 +180,22 @@ TEST(ChildProcess, CallerIgnoringSigchldStillLearnsTheExitStatus)
         timer.start();
         const auto result = ChildProcess::runShell(QStringLiteral("echo out; exit 3"), 10000);
         const auto missing = ChildProcess::run(QStringLiteral("/nonexistent/program"), {});
+        const auto killed = ChildProcess::runShell(QStringLiteral("echo partial; kill -SEGV $$"), 10000);
         ::sigaction(SIGCHLD, &previous, nullptr);
         EXPECT_TRUE(result.succeeded);
         EXPECT_EQ(result.exitCode, 3);
         EXPECT_EQ(result.standardOutput, QByteArray("out\n"));
         EXPECT_LT(timer.elapsed(), 5000);
         EXPECT_FALSE(missing.succeeded);
+        EXPECT_FALSE(killed.succeeded);
+        EXPECT_TRUE(killed.standardOutput.isEmpty());
     }
 }
 
-TEST(ChildProcess, CallerReapingEveryChildNeverGetsAWrongAnswer)
+TEST(ChildProcess, CallerReapingEveryChildGetsTheSameAnswers)
 {
-    // A SIGCHLD handler that reaps whatever has ended may take our child's
-    // status before we do: the run then fails, at once, and is never taken
-    // for a success with a made-up exit code.
+    // A SIGCHLD handler that reaps whatever has ended, as programs that run
+    // children of their own have: ours are never among what it can take.
     struct sigaction reaping = {};
     reaping.sa_handler = [](int) {
         while (::waitpid(-1, nullptr, WNOHANG) > 0) {
@@ -185,15 +205,42 @@ TEST(ChildProcess, CallerReapingEveryChildNeverGetsAWrongAnswer)
     ::sigaction(SIGCHLD, &reaping, &previous);
     QElapsedTimer timer;
     timer.start();
+    int answered = 0;
     for (int round = 0; round < 20; ++round) {
         const auto result = ChildProcess::runShell(QStringLiteral("echo out; exit 3"), 10000);
-        if (result.succeeded) {
-            EXPECT_EQ(result.exitCode, 3);
-            EXPECT_EQ(result.standardOutput, QByteArray("out\n"));
-        }
+        answered += result.succeeded && result.exitCode == 3 && result.standardOutput == "out\n";
     }
+    const auto killed = ChildProcess::runShell(QStringLiteral("kill -KILL $$"), 10000);
     ::sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_EQ(answered, 20);
+    EXPECT_FALSE(killed.succeeded);
     EXPECT_LT(timer.elapsed(), 10000);
+}
+
+TEST(ChildProcess, InterruptedProgramEndsItsChildrenAndExitsWithTheSignal)
+{
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        EXPECT_EXIT(
+            {
+                ::signal(signal, SIG_DFL); // a test runner may have been started with it ignored
+                ChildProcess::endChildrenOnInterrupt();
+                std::thread([&] {
+                    while (groupIn(pidFile) == 0)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    ::kill(::getpid(), signal);
+                }).detach();
+                ChildProcess::runShell(recordGroup.arg(pidFile) + QStringLiteral("; sleep 30"), 60000);
+                std::_Exit(0);
+            },
+            testing::ExitedWithCode(128 + signal), "")
+            << signal;
+        const pid_t group = groupIn(pidFile);
+        ASSERT_GT(group, 0);
+        EXPECT_EQ(ProcessTable::membersOfGroup(group, false), QList<pid_t>()) << signal;
+        QFile::remove(pidFile);
+    }
 }
 
 TEST(ChildProcess, ChildGetsDefaultSignalsEvenWhenTheCallerIgnoresSigpipe)

@@ -4,6 +4,7 @@
 // refused version; and guards apt as its pre-install hook.
 
 #include "AptHook.h"
+#include "ChildProcess.h"
 #include "ExitStatus.h"
 
 #include <Logger.h>
@@ -121,6 +122,9 @@ QString why(const QVector<Refusal>& refusals)
 
 int main(int argc, char** argv)
 {
+    // Interrupted (Ctrl-C, a closed terminal, a service stop, apt
+    // interrupted while the hook runs), the tool leaves no apt-cache running.
+    ChildProcess::endChildrenOnInterrupt();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvel-update-check"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVELUPDATECHECKS_VERSION));

@@ -14,12 +14,12 @@
  * process of it is reaped, so that no part of a pipeline outlives the call
  * and no zombie stays behind.
  *
- * The child is waited for through a pidfd. In a caller whose children the
- * kernel reaps by itself (SIGCHLD ignored, or SA_NOCLDWAIT, as many daemons
- * have it), the child is started by a supervisor process that has no exit
- * signal and so stays ours to wait for: the caller gets the same answers.
- * Needs Linux 5.4 or later; on an older kernel nothing can be started and
- * every run fails.
+ * In a caller with SIGCHLD at its default on Linux 5.4 or later, the child
+ * is waited for through a pidfd. Everywhere else (SIGCHLD ignored or
+ * handled, as daemons and programs that reap every child have it; kernels
+ * from 4.15 to 5.3) a supervisor process that no one else can wait for
+ * starts the child and keeps its status: the caller gets the same answers
+ * (ProcessLaunch).
  *
  * This is the only place in the project that starts child processes.
  */
@@ -73,4 +73,13 @@ public:
 
     /// Runs "/usr/bin/bash -c @p commandLine".
     static Result runShell(const QString& commandLine, int timeoutMs = DefaultTimeoutMs);
+
+    /**
+     * For a program's main(), before it starts children: on SIGINT, SIGTERM
+     * or SIGHUP (each unless ignored from the start, as nohup leaves
+     * SIGHUP), every child this process has running is ended with its group
+     * as a run's end does, and the program exits with 128 + the signal. The
+     * children of other libraries in the process are found and ended too.
+     */
+    static void endChildrenOnInterrupt();
 };

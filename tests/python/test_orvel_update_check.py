@@ -1,10 +1,12 @@
 import json
 import os
+import signal
 import subprocess
 import tempfile
+import time
 import unittest
 
-from aptworld import AptWorld
+from aptworld import SUPPORT_DIR, AptWorld
 
 TOOL = os.environ["ORVEL_UPDATE_CHECK"]
 
@@ -134,6 +136,33 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stdout, "update refused\n%s\n" % world.url("next"))
         self.assertIn("Error: The versions of the available latest update", result.stderr)
+
+    def test_interrupted_tool_ends_apt_cache_and_prints_no_verdict(self):
+        def default_signals():
+            for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+                signal.signal(number, signal.SIG_DFL)
+
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=number), AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]), \
+                    tempfile.TemporaryDirectory() as fake:
+                with open(os.path.join(fake, "sleep"), "w") as sleep:
+                    sleep.write("60")
+                env = dict(os.environ, FAKE_APT_CACHE_DIR=fake,
+                           PATH=os.path.join(SUPPORT_DIR, "fake-bin") + ":" + os.environ["PATH"])
+                tool = subprocess.Popen([TOOL], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                                        preexec_fn=default_signals)
+                pid_file = os.path.join(fake, "pid")
+                deadline = time.monotonic() + 30
+                while not os.path.exists(pid_file) and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                time.sleep(0.05)
+                with open(pid_file) as pids:
+                    apt_cache = int(pids.read().split()[0])
+                tool.send_signal(number)
+                stdout, _ = tool.communicate(timeout=30)
+                self.assertEqual(tool.returncode, 128 + number)
+                self.assertEqual(stdout, b"")
+                self.assertFalse(os.path.exists("/proc/%d" % apt_cache), "apt-cache still running")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <sys/types.h>
+
+/**
+ * Ends what a child process leaves running: SIGTERM first, so that programs
+ * such as sort remove their temporary files, then SIGKILL for whatever is
+ * left after a grace, and every process that is ours to reap is reaped.
+ *
+ * Safe in a signal handler: nothing here allocates or takes a lock, and
+ * only async-signal-safe calls are made.
+ */
+class ProcessGroup
+{
+public:
+    /// How long the targets have between SIGTERM and SIGKILL, and how long
+    /// SIGKILL then has to take effect.
+    static constexpr int TerminationGraceMs = 1000;
+    static constexpr int KillGraceMs = 5000;
+
+    /**
+     * Ends @p targets, kill(2) targets: -G for every process of the group G,
+     * P for the process P alone. Returns once none of them is left (dead
+     * processes of other parents aside), or when even SIGKILL did not end
+     * them in time. While it runs this process is a child subreaper, so that
+     * members whose parent ends first are handed to us and reaped too.
+     *
+     * Returns true when the process @p watched was among those reaped here.
+     */
+    static bool end(const pid_t* targets, int count, pid_t watched = 0);
+
+    /**
+     * Stores in @p into the kill(2) targets for this process's running
+     * children: the group of each child that leads one other than ours,
+     * else the child alone. Returns how many it stored (at most
+     * @p capacity); none without /proc.
+     */
+    static int childTargets(pid_t* into, int capacity);
+};

@@ -1,0 +1,19 @@
+// Runs a suite as on a kernel without pidfds, so that every child process
+// goes the way such kernels need.
+
+#include "OldKernel.h"
+#include "ProcessLaunch.h"
+
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    if (!OldKernel::simulate() || ProcessLaunch::waitsDirectly()) {
+        std::fprintf(stderr, "cannot make this process see a kernel without pidfds\n");
+        return 1;
+    }
+    return RUN_ALL_TESTS();
+}
