@@ -92,13 +92,24 @@ TEST_F(HostileOutput, InvalidUtf8AndNulBytesHideNothingAfterThem)
         byte = static_cast<char>(random.bounded(256));
     fake.setStdout(QStringLiteral("policy"), QByteArrayLiteral("\xff\xfe\xc3(\x00\x01 garbage\n") + binary + "\n"
                                                  + policyEntry("file:/srv/after-nul", "1.6.0.hotfix"));
-    fake.setStdout(QStringLiteral("madison"), binary + QByteArrayLiteral("\n\x00\n")
-                                                  + madisonLine("1.8.0", "file:/srv/jump"));
+    fake.setStdout(QStringLiteral("madison"), madisonLine("1.8.0", "file:/srv/jump"));
     const Outcome outcome = judge(LogFile().logger());
     EXPECT_FALSE(outcome.allowed);
     EXPECT_TRUE(outcome.sources.contains(QStringLiteral("file:/srv/after-nul")));
     EXPECT_TRUE(outcome.sources.contains(QStringLiteral("file:/srv/jump")));
     EXPECT_LT(outcome.elapsedMs, timeLimitMs);
+
+    // In madison's output they are not its lines: the sources are unknown,
+    // the verdict stands.
+    fake.setStdout(QStringLiteral("madison"), binary + QByteArrayLiteral("\n\x00\n")
+                                                  + madisonLine("1.8.0", "file:/srv/jump"));
+    UpdateValidatorManager manager(nullptr, QStringList());
+    EXPECT_FALSE(manager.check());
+    EXPECT_TRUE(manager.getAllInvalidSources().isEmpty());
+    const QVector<Refusal> refusals = manager.getRefusals();
+    ASSERT_FALSE(refusals.isEmpty());
+    for (const Refusal& refusal : refusals)
+        EXPECT_FALSE(refusal.sourcesKnown) << refusal.version.toStdString();
 }
 
 TEST_F(HostileOutput, StrangeVersionShapes)

@@ -137,11 +137,12 @@ TEST(UpdateValidatorManager, RefusalsNameVersionRuleAndSourcesOfEveryRefusedVers
     EXPECT_EQ(manager.getCurrentOrvelVersion(), installed);
 
     EXPECT_FALSE(manager.check());
+    // Within a check in version order, whatever order apt offers them in.
     const QVector<Refusal> expected{
-        {QStringLiteral("linear"), QStringLiteral("design-version-changed"), QStringLiteral("2.7.0"), installed, {next},
-         QStringLiteral("2.7.0 changes the design version of the installed 1.7.2")},
         {QStringLiteral("linear"), QStringLiteral("major-version-changed"), QStringLiteral("1.8.0"), installed,
          sorted({next, fix}), QStringLiteral("1.8.0 changes the major version of the installed 1.7.2")},
+        {QStringLiteral("linear"), QStringLiteral("design-version-changed"), QStringLiteral("2.7.0"), installed, {next},
+         QStringLiteral("2.7.0 changes the design version of the installed 1.7.2")},
         {QStringLiteral("hotfix"), QStringLiteral("hotfix-not-allowed"), QStringLiteral("1.6.0.hotfix1"), installed,
          {fix}, QStringLiteral("1.6.0.hotfix1 is a hotfix of neither the installed 1.7.2 nor an offered regular release")},
     };

@@ -36,12 +36,11 @@ Pairs sortedPairs(const QMultiHash<QString, QString>& map)
 
 } // namespace
 
-TEST(UpdateValidator, CommandIsTheFixedPipeline)
+TEST(UpdateValidator, CommandIsOnePipelineThatFailsWhenAnyStageFails)
 {
     const QString command = UpdateValidator::versionsWithSourcesCommand();
-    EXPECT_EQ(command.size(), 235);
-    EXPECT_TRUE(command.startsWith(QStringLiteral("(apt-cache policy | awk '/^ [0-9]+ / {url=$2}")));
-    EXPECT_TRUE(command.contains(QStringLiteral("apt-cache madison orvel-version 2>/dev/null")));
+    EXPECT_TRUE(command.startsWith(QStringLiteral("set -o pipefail; (apt-cache policy | awk ")));
+    EXPECT_TRUE(command.contains(QStringLiteral(" && apt-cache madison orvel-version 2>/dev/null | awk")));
     EXPECT_TRUE(command.endsWith(QStringLiteral("sed 's/.*+v//') | sort -u")));
 }
 
@@ -50,9 +49,9 @@ TEST(UpdateValidator, CommandAsksAptWithTheQuotedArguments)
     const QString command = UpdateValidator::versionsWithSourcesCommand(
         {QStringLiteral("-o"), QStringLiteral("Dir::Etc::sourcelist=/srv/it's $(here).list")});
     const QString arguments = QStringLiteral("'-o' 'Dir::Etc::sourcelist=/srv/it'\\''s $(here).list'");
-    EXPECT_TRUE(command.startsWith(QStringLiteral("(apt-cache policy ") + arguments + QStringLiteral(" | awk ")));
-    EXPECT_TRUE(command.contains(QStringLiteral("; apt-cache madison ") + arguments + QStringLiteral(" orvel-version 2>/dev/null | awk")));
-    EXPECT_EQ(command.size(), 235 + 2 * (1 + arguments.size()));
+    EXPECT_TRUE(command.startsWith(QStringLiteral("set -o pipefail; (apt-cache policy ") + arguments + QStringLiteral(" | awk ")));
+    EXPECT_TRUE(command.contains(QStringLiteral(" && apt-cache madison ") + arguments + QStringLiteral(" orvel-version 2>/dev/null | awk")));
+    EXPECT_EQ(command.size(), UpdateValidator::versionsWithSourcesCommand().size() + 2 * (1 + arguments.size()));
 }
 
 TEST(UpdateValidator, ParsesVersionSourceLines)
@@ -133,21 +132,32 @@ TEST(UpdateValidator, FindsVersionsWithSourcesOfBothStagesInRealApt)
         EXPECT_TRUE(message.startsWith(parseKey)) << message.toStdString();
 }
 
-TEST(UpdateValidator, NonZeroExitOfTheCommandIsParsedSilently)
+TEST(UpdateValidator, FailingStageOfTheCommandMakesTheSourcesUnknown)
 {
+    // Each stage alone: policy, madison, and output of the wrong shape.
+    const QByteArray policy = " 500 file:/srv/a ./ Packages\n     release v=1.7.5,o=Orvel\n";
+    const QByteArray madison = "orvel-version | 1.0+v1.7.6 | file:/srv/b ./ Packages\n";
+    for (const QString& failing : {QStringLiteral("policy"), QStringLiteral("madison"), QStringLiteral("header"),
+                                   QStringLiteral("shape")}) {
+        FakeAptCache fake;
+        fake.setStdout(QStringLiteral("policy"), policy);
+        fake.setStdout(QStringLiteral("madison"), failing == QLatin1String("shape") ? "1.0+v1.7.6 file:/srv/b\n" : madison);
+        if (failing == QLatin1String("header"))
+            fake.setPolicyWithoutHeader();
+        else if (failing != QLatin1String("shape"))
+            fake.setExitCode(failing, 100);
+        LogFile log(Logger::Error);
+        ProbeValidator validator(log.logger(), {});
+        EXPECT_TRUE(validator.getVersionsWithSources().isEmpty()) << failing.toStdString();
+        EXPECT_EQ(log.messages().value(0), QStringLiteral("Unable to get versions with sources")) << failing.toStdString();
+    }
     FakeAptCache fake;
-    fake.setStdout(QStringLiteral("policy"),
-                   "Package files:\n 500 file:/srv/a ./ Packages\n     release v=1.7.5,o=Orvel\n");
-    fake.setStdout(QStringLiteral("madison"), "orvel-version | 1.0+v1.7.6 | file:/srv/b ./ Packages\n");
-    fake.setStderr(QString(), "E: something apt says\n");
-    fake.setExitCode(QString(), 100);
-    LogFile log(Logger::Info);
-    ProbeValidator validator(log.logger(), {});
-
+    fake.setStdout(QStringLiteral("policy"), policy);
+    fake.setStdout(QStringLiteral("madison"), madison);
+    ProbeValidator validator(nullptr, {});
     EXPECT_EQ(sortedPairs(validator.getVersionsWithSources()),
               (Pairs{{QStringLiteral("1.7.5"), QStringLiteral("file:/srv/a")},
                      {QStringLiteral("1.7.6"), QStringLiteral("file:/srv/b")}}));
-    EXPECT_FALSE(log.exists());
 }
 
 TEST(UpdateValidator, KilledCommandGivesTwoErrorLinesAndNoVersions)
@@ -167,7 +177,7 @@ TEST(UpdateValidator, KilledCommandGivesTwoErrorLinesAndNoVersions)
 TEST(UpdateValidator, RawLinesKeepTheFinalEmptyPiece)
 {
     FakeAptCache fake;
-    fake.setStdout(QStringLiteral("madison"), "x | 1.0+v1.7.5 | file:/srv/a ./ Packages\n");
+    fake.setStdout(QStringLiteral("madison"), "orvel-version | 1.0+v1.7.5 | file:/srv/a ./ Packages\n");
     ProbeValidator validator(nullptr, {});
     EXPECT_EQ(validator.getRawVersionsWithSources(),
               (QStringList{QStringLiteral("1.7.5 | file:/srv/a ./ Packages"), QString()}));

@@ -11,36 +11,50 @@
 
 namespace {
 
-bool isControl(QChar character)
+// Characters that end a line for some reader, move a terminal's cursor or
+// start an escape sequence: C0 controls but tab, DEL and C1 controls (NEL
+// among them), the Unicode line and paragraph separators; and a lone U+DC80
+// to U+DCFF, which stands for a byte that was not valid text.
+bool needsEscape(const QString& text, int at)
 {
-    const ushort code = character.unicode();
-    return (code < 0x20 && code != '\t') || code == 0x7f;
+    const ushort code = text.at(at).unicode();
+    return (code < 0x20 && code != '\t') || (code >= 0x7f && code <= 0x9f) || code == 0x2028 || code == 0x2029
+        || (code >= 0xdc80 && code <= 0xdcff && (at == 0 || !text.at(at - 1).isHighSurrogate()));
 }
 
-// A message is one physical line, whatever it holds: text that came from a
-// repository or a child's standard error must not start a line of its own
-// (a forged "2099-01-01 00:00:00 - Update is linear") or reach a terminal as
-// escape sequences. Control characters other than tab become visible escapes.
-QString asOneLine(const QString& message)
+QString hex(uint value, int digits)
 {
-    if (std::none_of(message.cbegin(), message.cend(), isControl))
-        return message;
-    QString line;
-    line.reserve(message.size() + 16);
-    for (const QChar character : message) {
-        if (!isControl(character))
-            line += character;
-        else if (character == QLatin1Char('\n'))
-            line += QLatin1String("\\n");
-        else if (character == QLatin1Char('\r'))
-            line += QLatin1String("\\r");
-        else
-            line += QLatin1String("\\x") + QString::number(character.unicode(), 16).rightJustified(2, QLatin1Char('0')).toUpper();
-    }
-    return line;
+    return QString::number(value, 16).rightJustified(digits, QLatin1Char('0')).toUpper();
 }
 
 } // namespace
+
+QString Logger::escaped(QString const& text)
+{
+    int first = 0;
+    while (first < text.size() && !needsEscape(text, first))
+        ++first;
+    if (first == text.size())
+        return text;
+    QString line = text.left(first);
+    line.reserve(text.size() + 16);
+    for (int at = first; at < text.size(); ++at) {
+        const ushort code = text.at(at).unicode();
+        if (!needsEscape(text, at))
+            line += text.at(at);
+        else if (code == '\n')
+            line += QLatin1String("\\n");
+        else if (code == '\r')
+            line += QLatin1String("\\r");
+        else if (code >= 0xdc80 && code <= 0xdcff)
+            line += QLatin1String("\\x") + hex(code - 0xdc00, 2);
+        else if (code > 0xff)
+            line += QLatin1String("\\u") + hex(code, 4);
+        else
+            line += QLatin1String("\\x") + hex(code, 2);
+    }
+    return line;
+}
 
 Logger::Logger(QString const& logFile, Logger::Level level)
     : m_logFile(logFile)
@@ -80,7 +94,7 @@ void Logger::writeToFileIfSatisfied(QString const& message, Logger::Level level)
     if (m_logFile.isEmpty() || m_logFile.contains(QChar(0)))
         return;
     const QByteArray line = (QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                              + QLatin1String(" - ") + asOneLine(message) + QLatin1Char('\n'))
+                              + QLatin1String(" - ") + escaped(message) + QLatin1Char('\n'))
                                  .toLocal8Bit();
     // Never blocks: a FIFO without a reader (ENXIO) or with a full buffer
     // loses the line. Appending needs no seek, so pipes and terminals work.

@@ -12,7 +12,7 @@
  * "yyyy-MM-dd hh:mm:ss - message" and closes it again, so no file stays open
  * and lines of other writers are never overwritten. A message is always one
  * physical line: control characters other than tab are written as escapes
- * ("\n", "\r", "\x1B"). Opening never blocks (a FIFO without a reader
+ * (see escaped()). Opening never blocks (a FIFO without a reader
  * loses the line), and a line that cannot be written is lost silently. Loggers are shared through std::shared_ptr; an
  * empty pointer means that nothing is logged.
  */
@@ -47,6 +47,15 @@ public:
     void info(QString const& message) const;
     void warning(QString const& message) const;
     void error(QString const& message) const;
+
+    /**
+     * @p text made safe for a terminal and for any line-oriented reader:
+     * "\n", "\r", "\xHH" for the other C0 controls (tab kept), DEL and the
+     * C1 controls (NEL among them), "\u2028" and "\u2029" for the Unicode
+     * line and paragraph separators, and "\xHH" for a byte that was not
+     * valid text (U+DC80 to U+DCFF, as ChildProcess keeps such bytes).
+     */
+    static QString escaped(QString const& text);
 
 private:
     QString m_logFile;

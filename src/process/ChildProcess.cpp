@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTextCodec>
 
 #include <algorithm>
 #include <atomic>
@@ -50,7 +51,65 @@ bool readAvailable(Descriptor& fd, QByteArray& into, bool untilEmpty)
     return true;
 }
 
+bool isEscapedByte(const QString& text, int at)
+{
+    const ushort code = text.at(at).unicode();
+    return code >= 0xdc80 && code <= 0xdcff && (at == 0 || !text.at(at - 1).isHighSurrogate());
+}
+
+// The length of the valid UTF-8 sequence at @p at, or 0.
+int utf8SequenceAt(const QByteArray& bytes, int at)
+{
+    const auto byte = [&](int i) { return static_cast<unsigned char>(bytes.at(i)); };
+    const unsigned char lead = byte(at);
+    const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3 : (lead >> 3) == 0x1e ? 4 : 0;
+    if (length == 0 || at + length > bytes.size())
+        return 0;
+    for (int i = 1; i < length; ++i)
+        if ((byte(at + i) & 0xc0) != 0x80)
+            return 0;
+    // Overlong forms and encoded surrogates: the decoder replaces them.
+    const QString decoded = QString::fromUtf8(bytes.constData() + at, length);
+    return decoded.contains(QChar::ReplacementCharacter) ? 0 : length;
+}
+
 } // namespace
+
+QString ChildProcess::textFromBytes(const QByteArray& bytes, bool utf8)
+{
+    QString text = utf8 ? QString::fromUtf8(bytes) : QString::fromLocal8Bit(bytes);
+    if (bytesFromText(text) == bytes)
+        return text;
+    const bool utf8Bytes = utf8 || QTextCodec::codecForLocale()->mibEnum() == 106;
+    text.clear();
+    for (int at = 0; at < bytes.size();) {
+        const unsigned char byte = static_cast<unsigned char>(bytes.at(at));
+        const int length = byte < 0x80 ? 1 : utf8Bytes ? utf8SequenceAt(bytes, at) : 0;
+        if (length > 0) {
+            text += QString::fromUtf8(bytes.constData() + at, length);
+            at += length;
+        } else {
+            text += QChar(0xdc00 + byte);
+            ++at;
+        }
+    }
+    return text;
+}
+
+QByteArray ChildProcess::bytesFromText(const QString& text)
+{
+    QByteArray bytes;
+    int run = 0;
+    for (int at = 0; at <= text.size(); ++at) {
+        if (at < text.size() && !isEscapedByte(text, at))
+            continue;
+        bytes += text.mid(run, at - run).toLocal8Bit();
+        if (at < text.size())
+            bytes += static_cast<char>(text.at(at).unicode() - 0xdc00);
+        run = at + 1;
+    }
+    return bytes;
+}
 
 ChildProcess::Result ChildProcess::run(const QString& program, const QStringList& arguments,
                                        int timeoutMs)
@@ -67,7 +126,7 @@ ChildProcess::Result ChildProcess::run(const QString& program, const QStringList
     words.reserve(static_cast<size_t>(arguments.size()) + 1);
     words.push_back(QFile::encodeName(path));
     for (const QString& argument : arguments)
-        words.push_back(argument.toLocal8Bit());
+        words.push_back(bytesFromText(argument));
     std::vector<char*> argv;
     for (QByteArray& word : words)
         argv.push_back(word.data());

@@ -64,12 +64,25 @@ public:
      * @p arguments, in this process's environment and working directory,
      * with an input that ends at once and every signal at its default.
      *
+     * Arguments are encoded with bytesFromText().
      * An argument or program text holding a NUL character cannot be handed
      * to a program without being cut short; such a run is not started and
      * counts as failed.
      */
     static Result run(const QString& program, const QStringList& arguments,
                       int timeoutMs = DefaultTimeoutMs);
+
+    /**
+     * @p bytes as text that run() hands on as exactly these bytes again:
+     * decoded as UTF-8 (@p utf8) or with the local 8-bit codec, and where
+     * that would change them, each byte that is not part of valid text kept
+     * as U+DC00 + the byte (U+DC80 to U+DCFF), as Python's surrogateescape
+     * does. So an argument such as a Latin-1 file name reaches apt unchanged.
+     */
+    static QString textFromBytes(const QByteArray& bytes, bool utf8 = false);
+    /// What run() hands on for @p text: the local 8-bit encoding, with
+    /// U+DC80 to U+DCFF as the bytes they stand for.
+    static QByteArray bytesFromText(const QString& text);
 
     /// Runs "/usr/bin/bash -c @p commandLine".
     static Result runShell(const QString& commandLine, int timeoutMs = DefaultTimeoutMs);

@@ -17,10 +17,12 @@ QString minorVersionOf(const QStringList& components)
 HotfixValidator::HotfixValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
     : UpdateValidator(std::move(logger), aptArgs)
 {
-    m_availableVersions = m_getAvailableVersion();
-    // A query that ran always yields at least one (possibly empty) line, so
-    // an empty list means that it failed.
-    m_versionQueryFailed = m_availableVersions.isEmpty();
+    if (!refuseArgumentsUpFront()) {
+        m_availableVersions = m_getAvailableVersion();
+        // A query that ran always yields at least one (possibly empty) line,
+        // so an empty list means that it failed.
+        m_versionQueryFailed = m_availableVersions.isEmpty();
+    }
     logConstruction(constructorName, QStringLiteral("available orvel version (deduplicated) = "));
 }
 
@@ -28,13 +30,12 @@ HotfixValidator::~HotfixValidator() = default;
 
 QString HotfixValidator::m_getAptCacheCommand() const
 {
-    // Only the "v=" that opens a source's release line is its release
-    // version: labels, origins or URLs may hold "v=" too. -a: a NUL or other
-    // binary byte in the output must not make grep print "binary file
-    // matches" instead of the versions. A failing apt-cache fails the whole
-    // query (pipefail); grep finding nothing (status 1) does not.
-    return QStringLiteral("set -o pipefail; apt-cache policy %1 | { grep -aoP '^\\s*release v=\\K[^,]+' || [ $? = 1 ]; }")
-        .arg(quotedForShell(m_aptArgs));
+    // Only the "v=" that opens the release line of a package file is its
+    // release version: labels, origins, URLs or a line that a repository's
+    // own text continues may hold "v=" too. A failing apt-cache fails the
+    // whole query (pipefail).
+    return QStringLiteral("set -o pipefail; apt-cache policy %1 | %2")
+        .arg(quotedForShell(m_aptArgs), policyReleasesProgram(false));
 }
 
 QStringList HotfixValidator::m_getAvailableVersion() const
@@ -86,7 +87,7 @@ bool HotfixValidator::check()
                 .arg(installedForMessage()));
 
     const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
-    const QMultiHash<QString, QString> versionsWithSources = getVersionsWithSources();
+    const auto versionsWithSources = fetchVersionsWithSources();
     clearRefusals();
 
     // Looked up once per check, so that many hotfix versions cost no more
@@ -116,5 +117,6 @@ bool HotfixValidator::check()
             allowed = false;
         }
     }
+    sortRefusals();
     return allowed;
 }

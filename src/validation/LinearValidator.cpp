@@ -4,26 +4,57 @@
 
 #include <WexAdmin/PackageManager.h>
 
+#include <optional>
+
 namespace {
 const QString constructorName = QStringLiteral("LinearValidator::LinearValidator(std::shared_ptr<Logger>, const QStringList&)");
 const QString checkName = QStringLiteral("virtual bool LinearValidator::check()");
 const QString package = QStringLiteral("orvel-version");
 const QString checkKind = QStringLiteral("linear");
+
+// The versions of "orvel-version" in "apt-cache madison" output, each once,
+// cut to the text after their last "+v" as the package manager cuts them;
+// no value when a line is not "package | version | source".
+std::optional<QStringList> madisonVersions(const QString& output)
+{
+    QStringList versions;
+    for (const QStringRef& line : output.splitRef(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QVector<QStringRef> fields = line.split(QLatin1Char('|'));
+        if (fields.size() < 3 || fields.at(0).trimmed() != package)
+            return std::nullopt;
+        QString version = fields.at(1).trimmed().toString();
+        const int marker = version.lastIndexOf(QLatin1String("+v"));
+        if (marker >= 0)
+            version.remove(0, marker + 2);
+        if (!versions.contains(version))
+            versions << version;
+    }
+    return versions;
+}
 }
 
 LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
     : UpdateValidator(std::move(logger), aptArgs)
 {
-    m_availableVersions = WexAdmin::PackageManager::getAvailableVersionsList(package, aptArgs);
+    if (!refuseArgumentsUpFront())
+        m_availableVersions = WexAdmin::PackageManager::getAvailableVersionsList(package, aptArgs);
     // The package manager answers a failed query with an empty list too. apt
     // itself tells the two apart: it exits 0 for a package that nobody offers.
-    if (m_availableVersions.isEmpty()) {
+    // Its own answer then counts, not the empty list: the package manager's
+    // query may have failed where this one succeeds.
+    if (m_availableVersions.isEmpty() && !m_versionQueryFailed) {
         const ChildProcess::Result madison = ChildProcess::run(
             QStringLiteral("apt-cache"), QStringList{QStringLiteral("madison")} + aptArgs + QStringList{package});
-        m_versionQueryFailed = !madison.exitedCleanly();
-        if (m_versionQueryFailed)
+        const std::optional<QStringList> offered =
+            madison.exitedCleanly() ? madisonVersions(madison.standardOutputText()) : std::nullopt;
+        m_versionQueryFailed = !offered;
+        if (offered)
+            m_availableVersions = *offered;
+        else
             logQueryFailure(QStringLiteral("Unable to get available versions for linear validation"),
-                            madison.standardErrorText());
+                            madison.exitedCleanly()
+                                ? QStringLiteral("apt-cache madison printed a line that is not package | version | source")
+                                : madison.standardErrorText());
     }
     logConstruction(constructorName, QStringLiteral("available orvel version = "));
 }
@@ -42,7 +73,7 @@ bool LinearValidator::check()
 
     QString currentDesignVersion = QStringLiteral("99");
     QString currentMajorVersion = QStringLiteral("99");
-    const QMultiHash<QString, QString> versionsWithSources = getVersionsWithSources();
+    const auto versionsWithSources = fetchVersionsWithSources();
     clearRefusals();
 
     const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
@@ -85,6 +116,7 @@ bool LinearValidator::check()
         linear = false;
     }
 
+    sortRefusals();
     if (linear && m_logger)
         m_logger->info(QStringLiteral("Update is linear"));
     return linear;

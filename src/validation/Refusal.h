@@ -25,11 +25,15 @@ struct Refusal {
     QStringList sources;
     /// One line for a person, naming the versions.
     QString message;
+    /// False when apt could not list which sources offer what: sources is
+    /// then empty although some source does offer the version.
+    bool sourcesKnown = true;
 
     bool operator==(const Refusal& other) const
     {
         return check == other.check && rule == other.rule && version == other.version
-            && installed == other.installed && sources == other.sources && message == other.message;
+            && installed == other.installed && sources == other.sources && message == other.message
+            && sourcesKnown == other.sourcesKnown;
     }
     bool operator!=(const Refusal& other) const { return !(*this == other); }
 };

@@ -4,6 +4,8 @@
 
 #include <OrvelUpdateState/SystemVersion.h>
 
+#include <QRegularExpression>
+
 #include <algorithm>
 
 UpdateValidator::UpdateValidator(std::shared_ptr<Logger> logger, QStringList const& aptArgs)
@@ -60,9 +62,10 @@ void UpdateValidator::clearRefusals()
 }
 
 void UpdateValidator::refuse(QString const& check, QString const& rule, QString const& version,
-                             QMultiHash<QString, QString> const& versionsWithSources, QString const& message)
+                             std::optional<QMultiHash<QString, QString>> const& versionsWithSources,
+                             QString const& message)
 {
-    const QList<QString> offeredBy = versionsWithSources.values(version);
+    const QList<QString> offeredBy = versionsWithSources ? versionsWithSources->values(version) : QList<QString>();
     QSet<QString> sources(offeredBy.cbegin(), offeredBy.cend());
     m_invalidSources.unite(sources);
     for (const Refusal& refusal : qAsConst(m_refusals))
@@ -70,7 +73,50 @@ void UpdateValidator::refuse(QString const& check, QString const& rule, QString 
             return;
     QStringList sorted(sources.cbegin(), sources.cend());
     std::sort(sorted.begin(), sorted.end());
-    m_refusals.append({check, rule, version, m_currentOrvelVersion, sorted, message});
+    m_refusals.append({check, rule, version, m_currentOrvelVersion, sorted, message, versionsWithSources.has_value()});
+}
+
+namespace {
+
+bool isNumber(const QString& text)
+{
+    return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit() && c.unicode() < 0x80; });
+}
+
+// Component by component; numbers as numbers (without limit on their
+// length), anything else as text; a version before its own extensions.
+bool versionBefore(const QString& first, const QString& second)
+{
+    const QStringList a = first.split(QLatin1Char('.'));
+    const QStringList b = second.split(QLatin1Char('.'));
+    for (int i = 0; i < a.size() && i < b.size(); ++i) {
+        if (a.at(i) == b.at(i))
+            continue;
+        if (isNumber(a.at(i)) && isNumber(b.at(i))) {
+            const auto significant = [](const QString& number) {
+                int zeros = 0;
+                while (zeros + 1 < number.size() && number.at(zeros) == QLatin1Char('0'))
+                    ++zeros;
+                return number.mid(zeros);
+            };
+            const QString x = significant(a.at(i));
+            const QString y = significant(b.at(i));
+            if (x.size() != y.size())
+                return x.size() < y.size();
+            if (x != y)
+                return x < y;
+        }
+        return a.at(i) < b.at(i);
+    }
+    return a.size() < b.size();
+}
+
+} // namespace
+
+void UpdateValidator::sortRefusals()
+{
+    std::stable_sort(m_refusals.begin(), m_refusals.end(),
+                     [](const Refusal& a, const Refusal& b) { return versionBefore(a.version, b.version); });
 }
 
 QString UpdateValidator::installedForMessage() const
@@ -80,17 +126,63 @@ QString UpdateValidator::installedForMessage() const
 
 QMultiHash<QString, QString> UpdateValidator::getVersionsWithSources() const
 {
-    return parseVersionsWithSources(getRawVersionsWithSources());
+    return fetchVersionsWithSources().value_or(QMultiHash<QString, QString>());
+}
+
+std::optional<QMultiHash<QString, QString>> UpdateValidator::fetchVersionsWithSources() const
+{
+    const std::optional<QStringList> lines = runShellCommand(
+        versionsWithSourcesCommand(m_aptArgs), QStringLiteral("Unable to get versions with sources"),
+        ExitCode::MustBeZero);
+    if (!lines)
+        return std::nullopt;
+    return parseVersionsWithSources(*lines);
+}
+
+QString UpdateValidator::policyReleasesProgram(bool withSources)
+{
+    return QStringLiteral(
+               R"(awk -v withSources=%1 '/^Package files:/ {files = 1; inFiles = 1; next} )"
+               R"(/^Pinned packages:/ {inFiles = 0} )"
+               R"(inFiles && /^ -?[0-9]+ / {url = $2; after = 1; next} )"
+               R"(after && url && match($0, /^ +release v=([^,]+)/, ver) {print (withSources ? ver[1] "|" url : ver[1])} )"
+               R"({after = 0} )"
+               R"(END {if (!files) {print "apt-cache policy listed no package files" > "/dev/stderr"; exit 3}}')")
+        .arg(withSources ? 1 : 0);
 }
 
 QString UpdateValidator::versionsWithSourcesCommand(QStringList const& aptArgs)
 {
     // Release versions with the URL of the source that announces them, and
-    // the package versions (text after "+v") with their sources.
+    // the package versions (text after "+v") with their sources. Any stage
+    // that fails, or output of another shape, fails the whole command.
     const QString arguments = aptArgs.isEmpty() ? QString() : QLatin1Char(' ') + quotedForShell(aptArgs);
     return QStringLiteral(
-               R"((apt-cache policy%1 | awk '/^ [0-9]+ / {url=$2} /release v=/ {match($0, /v=([^,]+)/, ver); if (url && ver[1]) print ver[1] "|" url}'; apt-cache madison%1 orvel-version 2>/dev/null | awk -F'|' '{print $2 "|" $3}' | sed 's/.*+v//') | sort -u)")
-        .arg(arguments);
+               R"(set -o pipefail; (apt-cache policy%1 | %2 && apt-cache madison%1 orvel-version 2>/dev/null | awk -F'|' 'NF == 0 {next} NF < 3 || $1 !~ /^ *orvel-version *$/ {print "apt-cache madison printed a line that is not package | version | source" > "/dev/stderr"; bad = 1; next} {print $2 "|" $3} END {exit bad ? 4 : 0}' | sed 's/.*+v//') | sort -u)")
+        .arg(arguments, policyReleasesProgram(true));
+}
+
+QString UpdateValidator::helpOrVersionOption(QStringList const& aptArgs)
+{
+    static const QRegularExpression option(QStringLiteral("^(--help|--version|-[A-Za-z]*[hv][A-Za-z]*)$"));
+    for (const QString& argument : aptArgs)
+        if (option.match(argument).hasMatch())
+            return argument;
+    return QString();
+}
+
+bool UpdateValidator::refuseArgumentsUpFront()
+{
+    const QString option = helpOrVersionOption(m_aptArgs);
+    if (option.isEmpty())
+        return false;
+    m_argumentProblem = QStringLiteral("the apt argument \"%1\" asks apt for its help or version, not for the "
+                                       "offered versions: give apt's configuration options (-o, -c, -t, ...)")
+                            .arg(Logger::escaped(option));
+    m_versionQueryFailed = true;
+    if (m_logger)
+        m_logger->error(m_argumentProblem);
+    return true;
 }
 
 QString UpdateValidator::quotedForShell(QStringList const& words)
@@ -106,8 +198,8 @@ QString UpdateValidator::quotedForShell(QStringList const& words)
 
 QStringList UpdateValidator::getRawVersionsWithSources() const
 {
-    return runShellCommand(versionsWithSourcesCommand(m_aptArgs),
-                           QStringLiteral("Unable to get versions with sources"))
+    return runShellCommand(versionsWithSourcesCommand(m_aptArgs), QStringLiteral("Unable to get versions with sources"),
+                           ExitCode::MustBeZero)
         .value_or(QStringList());
 }
 
@@ -156,9 +248,13 @@ bool UpdateValidator::refuseUnknownVersions(QString const& check, QString const&
                                             QString const& explanation)
 {
     clearRefusals();
-    m_refusals.append({check, QStringLiteral("versions-unknown"), QString(), m_currentOrvelVersion, {}, explanation});
-    if (m_logger)
+    m_refusals.append({check, QStringLiteral("versions-unknown"), QString(), m_currentOrvelVersion, {},
+                       m_argumentProblem.isEmpty() ? explanation : m_argumentProblem});
+    if (m_logger) {
+        if (!m_argumentProblem.isEmpty())
+            m_logger->error(m_argumentProblem);
         m_logger->error(logMessage);
+    }
     return false;
 }
 

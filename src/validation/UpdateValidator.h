@@ -50,10 +50,11 @@ public:
     /// The installed version the checks judge against.
     QString getCurrentOrvelVersion() const;
 
-    /// Version-to-source map, built afresh from apt on every call.
+    /// Version-to-source map, built afresh from apt on every call; empty
+    /// when apt could not list them.
     QMultiHash<QString, QString> getVersionsWithSources() const;
     /// Output lines of the versions-with-sources command; empty when the
-    /// command cannot be run, crashes or runs longer than 30 s.
+    /// command cannot be run, fails, crashes or runs longer than 30 s.
     QStringList getRawVersionsWithSources() const;
     /**
      * Reads "version|source ..." lines: a line needs at least one "|"; the
@@ -70,7 +71,33 @@ public:
      */
     static QString versionsWithSourcesCommand(QStringList const& aptArgs = QStringList());
 
+    /**
+     * The first of @p aptArgs that asks apt for its help or version (-h,
+     * --help, -v, --version, or -h or -v among grouped short options), or
+     * an empty string. apt then prints that instead of what the checks ask
+     * and succeeds, so such arguments are refused before any query.
+     */
+    static QString helpOrVersionOption(QStringList const& aptArgs);
+
 protected:
+    /// The map of getVersionsWithSources(), or no value when the command
+    /// failed: the sources are then unknown.
+    std::optional<QMultiHash<QString, QString>> fetchVersionsWithSources() const;
+
+    /**
+     * The awk program that reads "apt-cache policy": for each package file,
+     * the "v=" of the release line that directly follows its " NNN URI"
+     * line (a line that a repository's own text continues cannot add a
+     * second one), printed alone or, with @p withSources, as
+     * "version|URI". It fails (exit 3) when the output has no "Package
+     * files:" block: apt then answered another question.
+     */
+    static QString policyReleasesProgram(bool withSources);
+
+    /// True when the arguments keep the queries from running
+    /// (helpOrVersionOption()); logs why and marks the versions unknown.
+    bool refuseArgumentsUpFront();
+
     /// How runShellCommand() reads the command's exit code.
     enum class ExitCode { Ignored, MustBeZero };
 
@@ -93,10 +120,13 @@ protected:
     /**
      * Records that @p version breaks @p rule of @p check: one refusal (a
      * version refused twice is recorded once), whose sources, the values
-     * of @p versionsWithSources under @p version, join m_invalidSources.
+     * of @p versionsWithSources under @p version, join m_invalidSources;
+     * with no map, its sources are unknown.
      */
     void refuse(QString const& check, QString const& rule, QString const& version,
-                QMultiHash<QString, QString> const& versionsWithSources, QString const& message);
+                std::optional<QMultiHash<QString, QString>> const& versionsWithSources, QString const& message);
+    /// Ends the record of a check(): refusals in version order.
+    void sortRefusals();
     /// Ends a check() whose offered versions are unknown (m_versionQueryFailed):
     /// records the refusal "versions-unknown" of @p check, without source,
     /// logs @p logMessage as an error and answers false.
@@ -121,4 +151,6 @@ protected:
     /// that m_availableVersions is unknown rather than empty. Cleared when
     /// setAvailableVersions() supplies the versions.
     bool m_versionQueryFailed = false;
+    /// Why the apt arguments were refused before any query; empty if not.
+    QString m_argumentProblem;
 };

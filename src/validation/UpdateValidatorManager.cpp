@@ -3,13 +3,17 @@
 #include "HotfixValidator.h"
 #include "LinearValidator.h"
 
+#include "ChildProcess.h"
+
 namespace {
 QStringList decodedUtf8(const std::vector<std::string>& arguments)
 {
     QStringList decoded;
     decoded.reserve(static_cast<int>(arguments.size()));
     for (const std::string& argument : arguments)
-        decoded << QString::fromUtf8(argument.data(), static_cast<int>(argument.size()));
+        // Bytes that are not UTF-8 (a Latin-1 file name) still reach apt as
+        // they are.
+        decoded << ChildProcess::textFromBytes(QByteArray(argument.data(), static_cast<int>(argument.size())), true);
     return decoded;
 }
 }

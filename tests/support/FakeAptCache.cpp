@@ -41,6 +41,11 @@ void FakeAptCache::setSleepSeconds(const QString& command, int seconds)
     write(command, QStringLiteral("sleep"), QByteArray::number(seconds));
 }
 
+void FakeAptCache::setPolicyWithoutHeader()
+{
+    write(QStringLiteral("policy"), QStringLiteral("no-header"), QByteArray());
+}
+
 void FakeAptCache::setKillsShell(const QString& command)
 {
     write(command, QStringLiteral("kill-shell"), QByteArray());
