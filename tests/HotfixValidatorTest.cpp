@@ -2,9 +2,11 @@
 #include "FakeAptCache.h"
 #include "HotfixValidator.h"
 #include "LogFile.h"
+#include "ScopedEnvironment.h"
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -254,4 +256,45 @@ TEST(HotfixValidator, ArgumentWithNulCountsAsFailedQuery)
     EXPECT_FALSE(validator.check());
     EXPECT_EQ(log.messages(), (QStringList{QStringLiteral("Unable to get available versions for hotfix validation"),
                                            QString(), failed}));
+}
+
+TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingReaderRefuses)
+{
+    // Without its "Package files:" block (help, a command word among the
+    // arguments), and when the stage that reads it fails.
+    for (const bool header : {false, true}) {
+        FakeAptCache fake;
+        fake.setStdout(QStringLiteral("policy"), " 500 file:/srv ./ Packages\n     release v=2.4.0.hotfix1,o=O\n");
+        QTemporaryDir failingAwk;
+        ScopedEnvironment environment;
+        if (!header) {
+            fake.setPolicyWithoutHeader();
+        } else {
+            QFile awk(failingAwk.filePath(QStringLiteral("awk")));
+            ASSERT_TRUE(awk.open(QIODevice::WriteOnly));
+            awk.write("#!/bin/sh\nexit 2\n");
+            awk.close();
+            awk.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+            environment.prependToPath(QFile::encodeName(failingAwk.path()));
+        }
+        HotfixValidator validator(nullptr, {});
+        EXPECT_FALSE(validator.check()) << header;
+        ASSERT_EQ(validator.getRefusals().size(), 1);
+        EXPECT_EQ(validator.getRefusals().first().rule, QStringLiteral("versions-unknown"));
+    }
+}
+
+TEST(HotfixValidator, ContinuedReleaseFieldAddsNoSecondRelease)
+{
+    // A repository's Version field that continues on a line of its own
+    // reading " release v=1.7.9.0", as apt prints it.
+    FakeAptCache fake;
+    fake.setStdout(QStringLiteral("policy"), " 500 file:/srv/fix ./ Packages\n     release v=1.7.9.hotfix1\n"
+                                             " release v=1.7.9.0,o=Orvel,c=\n"
+                                             " 500 file:/srv/main ./ Packages\n     release v=1.7.5,o=Orvel\n");
+    HotfixValidator validator(nullptr, {});
+    EXPECT_FALSE(validator.check());
+    ASSERT_EQ(validator.getRefusals().size(), 1);
+    EXPECT_EQ(validator.getRefusals().first().version, QStringLiteral("1.7.9.hotfix1"));
+    EXPECT_EQ(validator.getRefusals().first().sources, QStringList{QStringLiteral("file:/srv/fix")});
 }

@@ -1,4 +1,5 @@
 #include "AptWorld.h"
+#include "FakeAptCache.h"
 #include "LinearValidator.h"
 #include "LogFile.h"
 
@@ -205,4 +206,52 @@ TEST(LinearValidator, EveryCheckStartsFromAnEmptySet)
     validator.setAvailableVersions({QStringLiteral("1.7.3")});
     EXPECT_TRUE(validator.check());
     EXPECT_TRUE(validator.getInvalidSources().isEmpty());
+}
+
+TEST(LinearValidator, JudgesTheConfirmingAnswerWhenThePackageManagerLostItsOwn)
+{
+    // The package manager's query dies and it answers with an empty list;
+    // the confirming query that then succeeds offers a major jump.
+    FakeAptCache fake;
+    fake.setStdout(QStringLiteral("madison"), "orvel-version | 1.0+v1.8.0 | file:/srv/next ./ Packages\n"
+                                              "orvel-version | 1.0+v1.7.5 | file:/srv/main ./ Packages\n");
+    fake.setFailsOnce(QStringLiteral("madison"));
+    LinearValidator validator(nullptr, {});
+    validator.setCurrentOrvelVersion(QStringLiteral("1.7.2"));
+    EXPECT_FALSE(validator.check());
+    ASSERT_EQ(validator.getRefusals().size(), 1);
+    EXPECT_EQ(validator.getRefusals().first().version, QStringLiteral("1.8.0"));
+}
+
+TEST(LinearValidator, AnswerOfAnotherShapeIsAFailedQuery)
+{
+    // apt-cache printing its help, or lines that are not madison's.
+    for (const QByteArray& output : {QByteArray("apt 2.6.1 (amd64)\nUsage: apt-cache [options] command\n"),
+                                     QByteArray("orvel-version 1.0+v1.7.5 file:/srv/main\n")}) {
+        FakeAptCache fake;
+        fake.setStdout(QStringLiteral("madison"), output);
+        LinearValidator validator(nullptr, {});
+        EXPECT_FALSE(validator.check()) << output.toStdString();
+        ASSERT_EQ(validator.getRefusals().size(), 1);
+        EXPECT_EQ(validator.getRefusals().first().rule, QStringLiteral("versions-unknown"));
+    }
+}
+
+TEST(LinearValidator, HelpAndVersionOptionsAreRefusedBeforeAnyQuery)
+{
+    for (const QString& option : {QStringLiteral("-h"), QStringLiteral("--help"), QStringLiteral("-v"),
+                                  QStringLiteral("--version"), QStringLiteral("-qh")}) {
+        FakeAptCache fake;
+        LinearValidator validator(nullptr, {QStringLiteral("-o"), QStringLiteral("Debug::X=-h"), option});
+        EXPECT_TRUE(fake.calls().isEmpty()) << option.toStdString();
+        EXPECT_FALSE(validator.check());
+        ASSERT_EQ(validator.getRefusals().size(), 1);
+        EXPECT_TRUE(validator.getRefusals().first().message.contains(option)) << option.toStdString();
+        // Refusals do not pile up from one check to the next.
+        EXPECT_FALSE(validator.check());
+        EXPECT_EQ(validator.getRefusals().size(), 1);
+    }
+    EXPECT_TRUE(UpdateValidator::helpOrVersionOption({QStringLiteral("-o"), QStringLiteral("Debug::X=-h"),
+                                                      QStringLiteral("-c"), QStringLiteral("/etc/apt.conf")})
+                    .isEmpty());
 }

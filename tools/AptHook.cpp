@@ -3,6 +3,8 @@
 #include "ExitStatus.h"
 
 #include <QFile>
+
+#include "ChildProcess.h"
 #include <QStringList>
 
 #include <Logger.h>
@@ -58,17 +60,23 @@ int AptHook::judge(const AptHookRequest& request)
                       + "\"; it must be \"all\" or \"orvel-version\"");
 
     QStringList arguments;
+    // Byte for byte: a value that is not valid text still reaches apt as
+    // apt gave it.
     for (const std::string& argument : request.aptArguments())
-        arguments << fromLocal(argument);
+        arguments << ChildProcess::textFromBytes(QByteArray(argument.data(), static_cast<int>(argument.size())));
     UpdateValidatorManager manager(logger, arguments);
     if (manager.check())
         return UpdateAllowed;
 
-    QString reasons = QStringLiteral(" (installed Orvel release: %1):").arg(manager.getCurrentOrvelVersion());
+    // Repository text goes to apt's terminal: escaped.
+    QString reasons =
+        QStringLiteral(" (installed Orvel release: %1):").arg(Logger::escaped(manager.getCurrentOrvelVersion()));
     for (const Refusal& refusal : manager.getRefusals()) {
-        reasons += QStringLiteral("\n  %1").arg(refusal.message);
+        reasons += QStringLiteral("\n  %1").arg(Logger::escaped(refusal.message));
+        if (!refusal.sourcesKnown)
+            reasons += QStringLiteral("\n    sources unknown: apt could not list them");
         for (const QString& source : refusal.sources)
-            reasons += QStringLiteral("\n    offered by %1").arg(source);
+            reasons += QStringLiteral("\n    offered by %1").arg(Logger::escaped(source));
     }
     return refuse(toLocal(reasons));
 }

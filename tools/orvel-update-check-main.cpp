@@ -108,12 +108,16 @@ QString why(const QVector<Refusal>& refusals)
 {
     QString text;
     for (const Refusal& refusal : refusals) {
+        // Versions and sources come from repositories: never raw to a terminal.
         const QString version = refusal.version.isEmpty() ? QStringLiteral("versions unknown") : refusal.version;
-        text += QStringLiteral("\n%1 (%2, %3)\n  %4\n").arg(version, refusal.check, refusal.rule, refusal.message);
-        if (refusal.sources.isEmpty() && !refusal.version.isEmpty())
+        text += QStringLiteral("\n%1 (%2, %3)\n  %4\n")
+                    .arg(Logger::escaped(version), refusal.check, refusal.rule, Logger::escaped(refusal.message));
+        if (!refusal.sourcesKnown)
+            text += QStringLiteral("  sources unknown: apt could not list them\n");
+        else if (refusal.sources.isEmpty() && !refusal.version.isEmpty())
             text += QStringLiteral("  offered by no source that apt names\n");
         for (const QString& source : refusal.sources)
-            text += QStringLiteral("  offered by %1\n").arg(source);
+            text += QStringLiteral("  offered by %1\n").arg(Logger::escaped(source));
     }
     return text;
 }
@@ -184,6 +188,18 @@ int main(int argc, char** argv)
     if (parser.isSet(explainOption) && parser.isSet(logOption))
         return usageError(parser, QStringLiteral("--explain and --log cannot be combined"));
 
+    // The apt arguments as the bytes they were given, not as the locale
+    // decoded them: they are the tail of the command line.
+    QStringList aptArguments;
+    const int aptArgumentCount = parser.positionalArguments().size();
+    for (int i = argc - aptArgumentCount; i < argc; ++i)
+        aptArguments << ChildProcess::textFromBytes(QByteArray(argv[i]));
+    const QString helpOrVersion = UpdateValidator::helpOrVersionOption(aptArguments);
+    if (!helpOrVersion.isEmpty())
+        return usageError(parser, QStringLiteral("the apt argument '%1' asks apt for its help or version; apt "
+                                                 "arguments are apt's configuration options (-o, -c, -t, ...)")
+                                      .arg(Logger::escaped(helpOrVersion)));
+
     // Explanations are logged into an anonymous in-memory file and copied to
     // standard error afterwards: nothing is left on disk, and no temporary
     // directory is needed.
@@ -196,12 +212,17 @@ int main(int argc, char** argv)
         explanation = ::memfd_create("orvel-update-check-explanation", MFD_CLOEXEC);
         if (explanation < 0)
             return outputError(QStringLiteral("keep the explanation"), QString::fromLocal8Bit(std::strerror(errno)));
-        logger = std::make_shared<Logger>(QStringLiteral("/proc/self/fd/%1").arg(explanation), Logger::Info);
+        const QString path = QStringLiteral("/proc/self/fd/%1").arg(explanation);
+        // The logger reaches the file through /proc: without it, the
+        // reasons would be lost in silence.
+        if (::access(QFile::encodeName(path).constData(), W_OK) != 0)
+            return outputError(QStringLiteral("keep the explanation"), QString::fromLocal8Bit(std::strerror(errno)));
+        logger = std::make_shared<Logger>(path, Logger::Info);
     }
 
     // Logging from construction on, so that a debug log names the installed
     // and the offered versions too.
-    UpdateValidatorManager manager(logger, parser.positionalArguments());
+    UpdateValidatorManager manager(logger, aptArguments);
     const bool allowed = manager.check();
     QStringList sources = manager.getAllInvalidSources();
     std::sort(sources.begin(), sources.end());
@@ -224,7 +245,8 @@ int main(int argc, char** argv)
                                               {QStringLiteral("version"), refusal.version},
                                               {QStringLiteral("installed"), refusal.installed},
                                               {QStringLiteral("sources"), QJsonArray::fromStringList(refusal.sources)},
-                                              {QStringLiteral("message"), refusal.message}});
+                                              {QStringLiteral("message"), refusal.message},
+                                              {QStringLiteral("sources_known"), refusal.sourcesKnown}});
         const QJsonObject object{{QStringLiteral("allowed"), allowed},
                                  {QStringLiteral("installed"), manager.getCurrentOrvelVersion()},
                                  {QStringLiteral("invalid_sources"), QJsonArray::fromStringList(sources)},
@@ -233,7 +255,7 @@ int main(int argc, char** argv)
     } else {
         verdict = QLatin1String(allowed ? "update allowed\n" : "update refused\n");
         for (const QString& source : qAsConst(sources))
-            verdict += source + QLatin1Char('\n');
+            verdict += Logger::escaped(source) + QLatin1Char('\n');
         if (parser.isSet(whyOption))
             verdict += why(refusals);
     }

@@ -33,7 +33,16 @@ void registerClass(py::module_& module)
     py::class_<UpdateValidatorManagerWrapperAptArgs>(
         module, "UpdateValidatorAptArgs",
         "Decides whether a pending apt operation may update this Orvel system.")
-        .def(py::init<const std::vector<std::string>&>(),
+        .def("__init__",
+             // A second __init__ would leave the first arguments and verdict
+             // in place in silence: make a new object instead.
+             [](py::detail::value_and_holder& self, const std::vector<std::string>& aptArgs) {
+                 if (self.holder_constructed())
+                     throw py::type_error("UpdateValidatorAptArgs.__init__() was called already: make a new "
+                                          "UpdateValidatorAptArgs for other apt arguments");
+                 self.value_ptr() = new UpdateValidatorManagerWrapperAptArgs(aptArgs);
+             },
+             py::detail::is_new_style_constructor(),
              "Takes the apt command-line arguments of the pending operation (a list of str or bytes)\n"
              "and learns the installed and the offered versions.")
         .def("validate", method(&UpdateValidatorManagerWrapperAptArgs::validate),
@@ -45,7 +54,8 @@ void registerClass(py::module_& module)
              "Repository URLs that offer a version refused by the latest validate(), each once.")
         .def("get_refusals", method(&UpdateValidatorManagerWrapperAptArgs::getRefusalsList),
              "Why the latest validate() refused: one dict per refused version, with the keys\n"
-             "check, rule, version, installed, message (str) and sources (list of str).");
+             "check, rule, version, installed, message (str), sources (list of str) and sources_known\n"
+             "(False when apt could not list the sources).");
 }
 
 } // namespace

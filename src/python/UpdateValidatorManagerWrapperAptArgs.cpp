@@ -51,6 +51,7 @@ pybind11::list UpdateValidatorManagerWrapperAptArgs::getRefusalsList()
         entry["installed"] = toPython(refusal.installed);
         entry["sources"] = toPython(refusal.sources);
         entry["message"] = toPython(refusal.message);
+        entry["sources_known"] = pybind11::bool_(refusal.sourcesKnown);
         refusals.append(entry);
     }
     return refusals;

@@ -22,6 +22,7 @@ class UpdateValidatorAptArgs:
     def get_invalid_sources(self) -> List[str]:
         """Repository URLs that offer a version refused by the latest validate(), each once."""
 
-    def get_refusals(self) -> List[Dict[str, Union[str, List[str]]]]:
+    def get_refusals(self) -> List[Dict[str, Union[str, bool, List[str]]]]:
         """Why the latest validate() refused: one dict per refused version, with the keys
-        check, rule, version, installed, message (str) and sources (list of str)."""
+        check, rule, version, installed, message (str), sources (list of str) and
+        sources_known (bool: False when apt could not list the sources)."""

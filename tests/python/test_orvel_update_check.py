@@ -75,7 +75,8 @@ class ToolTest(unittest.TestCase):
             "allowed": False, "installed": "1.7.2", "invalid_sources": [world.url("next")],
             "refusals": [{"check": "linear", "rule": "major-version-changed", "version": "1.8.0",
                           "installed": "1.7.2", "sources": [world.url("next")],
-                          "message": "1.8.0 changes the major version of the installed 1.7.2"}]})
+                          "message": "1.8.0 changes the major version of the installed 1.7.2",
+                          "sources_known": True}]})
 
     def test_why_when_apt_fails(self):
         with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]):

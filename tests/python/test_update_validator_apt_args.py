@@ -170,12 +170,13 @@ class VerdictTest(unittest.TestCase):
             self.assertEqual(refusals, [
                 {"check": "linear", "rule": "major-version-changed", "version": "1.8.0", "installed": "1.7.2",
                  "sources": sorted([world.url("fix"), world.url("next")]),
-                 "message": "1.8.0 changes the major version of the installed 1.7.2"},
+                 "message": "1.8.0 changes the major version of the installed 1.7.2", "sources_known": True},
                 {"check": "hotfix", "rule": "hotfix-not-allowed", "version": "1.6.0.hotfix1", "installed": "1.7.2",
                  "sources": [world.url("fix")],
-                 "message": "1.6.0.hotfix1 is a hotfix of neither the installed 1.7.2 nor an offered regular release"}])
+                 "message": "1.6.0.hotfix1 is a hotfix of neither the installed 1.7.2 nor an offered regular release",
+                 "sources_known": True}])
             self.assertTrue(all(type(value) is str for refusal in refusals for key, value in refusal.items()
-                                if key != "sources"))
+                                if key not in ("sources", "sources_known")))
             self.assertEqual({source for refusal in refusals for source in refusal["sources"]},
                              set(checker.get_invalid_sources()))
 

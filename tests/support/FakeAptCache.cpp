@@ -41,6 +41,11 @@ void FakeAptCache::setSleepSeconds(const QString& command, int seconds)
     write(command, QStringLiteral("sleep"), QByteArray::number(seconds));
 }
 
+void FakeAptCache::setFailsOnce(const QString& command)
+{
+    write(command, QStringLiteral("fail-once"), QByteArray());
+}
+
 void FakeAptCache::setPolicyWithoutHeader()
 {
     write(QStringLiteral("policy"), QStringLiteral("no-header"), QByteArray());

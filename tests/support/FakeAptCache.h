@@ -22,6 +22,8 @@ public:
     void setStderr(const QString& command, const QByteArray& text);
     void setExitCode(const QString& command, int code);
     void setSleepSeconds(const QString& command, int seconds);
+    /// The next call of @p command dies of SIGKILL; later ones behave as set.
+    void setFailsOnce(const QString& command);
     /// "policy" then prints no "Package files:" line before its output.
     void setPolicyWithoutHeader();
     /// Makes apt-cache kill the shell that started it.
