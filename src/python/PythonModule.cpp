@@ -28,23 +28,37 @@ auto method(Result (UpdateValidatorManagerWrapperAptArgs::*function)(Args...))
     };
 }
 
+const char* const initDoc =
+    "Takes the apt command-line arguments of the pending operation (a list of str or bytes)\n"
+    "and learns the installed and the offered versions.";
+
+// The binding library ignores a second __init__ in silence, which would
+// leave the first arguments and verdict in place: it is a TypeError.
+void refuseSecondInit(py::class_<UpdateValidatorManagerWrapperAptArgs>& type)
+{
+    const py::object construct = type.attr("__init__");
+    type.attr("__init__") = py::cpp_function(
+        [construct, type](py::handle self, py::args args, py::kwargs kwargs) {
+            if (py::isinstance(self, type)
+                && reinterpret_cast<py::detail::instance*>(self.ptr())
+                       ->get_value_and_holder(py::detail::get_type_info(typeid(UpdateValidatorManagerWrapperAptArgs)))
+                       .holder_constructed())
+                throw py::type_error("UpdateValidatorAptArgs.__init__() was called already: make a new "
+                                     "UpdateValidatorAptArgs for other apt arguments");
+            construct(self, *args, **kwargs);
+        },
+        // Not named "__init__": the binding library would take it for a
+        // constructor and again ignore a second call before it runs.
+        py::is_method(type), py::name("init"), initDoc);
+}
+
 void registerClass(py::module_& module)
 {
-    py::class_<UpdateValidatorManagerWrapperAptArgs>(
+    py::class_<UpdateValidatorManagerWrapperAptArgs> type(
         module, "UpdateValidatorAptArgs",
-        "Decides whether a pending apt operation may update this Orvel system.")
-        .def("__init__",
-             // A second __init__ would leave the first arguments and verdict
-             // in place in silence: make a new object instead.
-             [](py::detail::value_and_holder& self, const std::vector<std::string>& aptArgs) {
-                 if (self.holder_constructed())
-                     throw py::type_error("UpdateValidatorAptArgs.__init__() was called already: make a new "
-                                          "UpdateValidatorAptArgs for other apt arguments");
-                 self.value_ptr() = new UpdateValidatorManagerWrapperAptArgs(aptArgs);
-             },
-             py::detail::is_new_style_constructor(),
-             "Takes the apt command-line arguments of the pending operation (a list of str or bytes)\n"
-             "and learns the installed and the offered versions.")
+        "Decides whether a pending apt operation may update this Orvel system.");
+    type.def(py::init<const std::vector<std::string>&>(),
+             initDoc)
         .def("validate", method(&UpdateValidatorManagerWrapperAptArgs::validate),
              "True when the update is linear and every offered hotfix is allowed.")
         .def("initLogger", method(&UpdateValidatorManagerWrapperAptArgs::initLogger),
@@ -56,6 +70,7 @@ void registerClass(py::module_& module)
              "Why the latest validate() refused: one dict per refused version, with the keys\n"
              "check, rule, version, installed, message (str), sources (list of str) and sources_known\n"
              "(False when apt could not list the sources).");
+    refuseSecondInit(type);
 }
 
 } // namespace

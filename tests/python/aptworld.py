@@ -65,6 +65,18 @@ class AptWorld:
                 else:
                     os.environ[key] = value
 
+    def edit_release(self, name, old, new):
+        """Replaces old by new in the Release file of repository name, as its
+        owner may write it, and reads the sources again."""
+        path = os.path.join(self.dir, "repos", name, "Release")
+        with open(path, "rb") as release:
+            text = release.read()
+        assert old in text, (old, text)
+        with open(path, "wb") as release:
+            release.write(text.replace(old, new))
+        result = self.apt_get("update")
+        assert result.returncode == 0, result.stderr
+
     def dpkg_calls(self):
         """The arguments of each call of the world's dpkg (with debs)."""
         path = os.path.join(self.dir, "dpkg.calls")

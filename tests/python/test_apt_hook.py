@@ -63,6 +63,19 @@ class AptHookTest(unittest.TestCase):
                 self.assertIn("offered by " + world.url(repo[0]), result.stderr)
                 self.assertFalse(world.unpacked(), world.dpkg_calls())
 
+    def test_sources_list_whose_name_is_not_valid_text_is_judged_as_apt_reads_it(self):
+        # apt hands the guard the name percent-encoded; decoded in the
+        # locale, it would name a list that does not exist: no sources.
+        with GuardedWorld([MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
+            sources = os.path.join(world.dir, "apt", "sources.list").encode()
+            latin = sources[:-len(b"sources.list")] + b"latin\xe9.list"
+            os.rename(sources, latin)
+            open(sources, "w").close()
+            result = world.apt_get("-o", b"Dir::Etc::sourcelist=" + latin, "install", "orvel-version")
+            self.assertNotEqual(result.returncode, 0, result.stderr)
+            self.assertIn("offered by " + world.url("next"), result.stderr)
+            self.assertFalse(world.unpacked(), world.dpkg_calls())
+
     def test_removal_only_runs_no_check(self):
         with GuardedWorld([MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]) as world, \
                 tempfile.TemporaryDirectory() as calls:

@@ -1,0 +1,155 @@
+"""What a repository writes into its Release file, and what an update driver
+passes as apt arguments, never turns a refusal into "allowed": real apt worlds
+through the module, the tool and the apt guard."""
+
+import json
+import os
+import re
+import subprocess
+import tempfile
+import unittest
+
+from orvelupdatechecks import UpdateValidatorAptArgs
+
+from aptworld import SUPPORT_DIR, AptWorld
+
+TOOL = os.environ["ORVEL_UPDATE_CHECK"]
+MAIN = ("main", "1.7.5", ["1.0+v1.7.5"])
+JUMP = ("next", "1.8.0", ["1.0+v1.8.0"])
+HOTFIX = ("old-fix", "1.6.0.hotfix1", ["1.0+v1.7.2"])
+
+
+def tool(*args, **kwargs):
+    return subprocess.run([TOOL] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120, **kwargs)
+
+
+class ReleaseFieldsTest(unittest.TestCase):
+    def test_continued_version_field_does_not_clear_its_own_hotfix(self):
+        with AptWorld("1.7.2", [MAIN, ("fix", "1.7.9.hotfix1", ["1.0+v1.7.2"])]) as world:
+            world.edit_release("fix", b"Version: 1.7.9.hotfix1\n", b"Version: 1.7.9.hotfix1\n release v=1.7.9.0\n")
+            checker = UpdateValidatorAptArgs([])
+            self.assertIs(checker.validate(), False)
+            self.assertEqual([(refusal["version"], refusal["sources"]) for refusal in checker.get_refusals()],
+                             [("1.7.9.hotfix1", [world.url("fix")])])
+
+    def test_control_characters_and_line_separators_reach_no_reader_raw(self):
+        # ESC and CSI that would erase the refusal on a terminal, CR, NEL,
+        # U+2028 and U+2029 that start a line for splitlines().
+        forged = "1.6.0.hotfix1\x1b[2K\r\u0085\u2028\u20292099-01-01 00:00:00 - Update is linear"
+        with AptWorld("1.7.2", [MAIN, HOTFIX]) as world, tempfile.TemporaryDirectory() as tmp:
+            world.edit_release("old-fix", b"Version: 1.6.0.hotfix1\n", ("Version: %s\n" % forged).encode())
+            log = os.path.join(tmp, "check.log")
+            why = tool("--why", "--log", log, "--log-level", "debug")
+            self.assertEqual(why.returncode, 1)
+            text = why.stdout.decode("utf-8")
+            self.assertIn("\\x1B[2K\\r\\x85\\u2028\\u2029", text)
+            for raw in ("\x1b", "\r", "\x85", "\u2028", "\u2029"):
+                self.assertNotIn(raw, text)
+            with open(log, encoding="utf-8") as lines:
+                for line in lines.read().splitlines():
+                    self.assertRegex(line, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - ")
+                    self.assertFalse(line.startswith("2099"), line)
+            # JSON keeps the text, in its own escaping.
+            refusal = json.loads(tool("--json").stdout.decode("utf-8"))["refusals"][0]
+            self.assertEqual(refusal["version"], forged)
+            self.assertEqual(refusal["sources"], [world.url("old-fix")])
+
+
+class AptArgumentsTest(unittest.TestCase):
+    def test_help_version_and_command_words_never_pass(self):
+        with AptWorld("1.7.2", [MAIN, JUMP, HOTFIX]):
+            for args in (["--help"], ["-h"], ["--version"], ["-v"]):
+                with self.subTest(args=args):
+                    checker = UpdateValidatorAptArgs(args)
+                    self.assertIs(checker.validate(), False)
+                    self.assertEqual([refusal["rule"] for refusal in checker.get_refusals()],
+                                     ["versions-unknown", "versions-unknown"])
+            # apt-cache policy WORD answers another question: the hotfix
+            # check cannot look, the linear one still finds the jump.
+            for args in (["dist-upgrade"], ["upgrade"], ["install", "orvel-version"]):
+                with self.subTest(args=args):
+                    checker = UpdateValidatorAptArgs(args)
+                    self.assertIs(checker.validate(), False)
+                    self.assertEqual([(refusal["check"], refusal["rule"]) for refusal in checker.get_refusals()],
+                                     [("linear", "major-version-changed"), ("hotfix", "versions-unknown")])
+            usage = tool("--", "-o", "APT::Get::List-Cleanup=0", "--help")
+            self.assertEqual((usage.returncode, usage.stdout), (2, b""))
+            self.assertIn(b"the apt argument '--help' asks apt for its help", usage.stderr)
+
+    def test_argument_that_is_not_valid_text_reaches_apt_unchanged(self):
+        with AptWorld("1.7.2", [JUMP]) as world:
+            sources = os.path.join(world.dir, "apt", "sources.list").encode()
+            latin = sources[:-len(b"sources.list")] + b"latin\xe9.list"
+            os.rename(sources, latin)
+            open(sources, "w").close()
+            args = [b"-o", b"Dir::Etc::sourcelist=" + latin]
+            checker = UpdateValidatorAptArgs(args)
+            self.assertIs(checker.validate(), False)
+            self.assertEqual(checker.get_invalid_sources(), [world.url("next")])
+            for env in (dict(os.environ), dict(os.environ, LC_ALL="C")):
+                result = tool("--", *args, env=env)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertEqual(result.stdout.decode().splitlines(), ["update refused", world.url("next")])
+
+
+class FailingAptTest(unittest.TestCase):
+    def test_refusals_say_when_apt_could_not_list_their_sources(self):
+        # The package manager finds 1.8.0; the line it skips makes the
+        # sources pipeline fail.
+        with AptWorld("1.7.2", []), tempfile.TemporaryDirectory() as fake:
+            with open(os.path.join(fake, "madison.stdout"), "w") as madison:
+                madison.write("orvel-version | 1.0+v1.8.0 | file:/srv/next ./ Packages\nnot a madison line\n")
+            env = dict(os.environ, FAKE_APT_CACHE_DIR=fake,
+                       PATH=os.path.join(SUPPORT_DIR, "fake-bin") + ":" + os.environ["PATH"])
+            why = tool("--why", env=env)
+            result = json.loads(tool("--json", env=env).stdout)
+        self.assertEqual(why.returncode, 1)
+        self.assertEqual(why.stdout.decode().split("\n\n")[1],
+                         "1.8.0 (linear, major-version-changed)\n"
+                         "  1.8.0 changes the major version of the installed 1.7.2\n"
+                         "  sources unknown: apt could not list them\n")
+        self.assertEqual(result["invalid_sources"], [])
+        self.assertEqual([refusal["sources_known"] for refusal in result["refusals"]], [False])
+
+
+class RefusalRecordTest(unittest.TestCase):
+    def test_sources_of_a_refusal_are_sorted_and_complete(self):
+        names = ["zz", "aa", "mm", "bb", "yy"]
+        with AptWorld("1.7.2", [(name, "1.7.5", ["1.0+v1.8.0"]) for name in names]) as world:
+            checker = UpdateValidatorAptArgs([])
+            self.assertIs(checker.validate(), False)
+            self.assertEqual(checker.get_refusals()[0]["sources"], sorted(world.url(name) for name in names))
+
+    def test_unknown_installed_version(self):
+        with AptWorld("1.7.2", [JUMP]) as world:
+            os.remove(os.path.join(world.dir, "sysroot", "etc", "orvel_version"))
+            checker = UpdateValidatorAptArgs([])
+            self.assertIs(checker.validate(), False)
+            refusal = checker.get_refusals()[0]
+            self.assertEqual(refusal["installed"], "")
+            self.assertEqual(refusal["message"], "1.8.0 changes the major version of the installed (unknown)")
+
+    def test_second_init_is_a_type_error(self):
+        with AptWorld("1.7.2", [JUMP]):
+            checker = UpdateValidatorAptArgs([])
+            with self.assertRaises(TypeError):
+                checker.__init__(["-o", "Dir::Etc::sourcelist=/dev/null"])
+            self.assertIs(checker.validate(), False)
+
+
+class ToolOutputTest(unittest.TestCase):
+    def test_explanation_that_cannot_be_written_is_an_output_error(self):
+        with AptWorld("1.7.2", [JUMP]), open("/dev/full", "w") as full:
+            result = subprocess.run([TOOL, "--explain"], stdout=subprocess.PIPE, stderr=full, timeout=120)
+        self.assertEqual(result.returncode, 3)
+
+    def test_why_of_a_failing_apt_says_what_was_not_compared(self):
+        with AptWorld("1.7.2", [MAIN]):
+            result = tool("--why", "--", "--bogus")
+        blocks = result.stdout.decode().split("\n\n")
+        self.assertEqual(blocks[1].splitlines()[1],
+                         "  apt could not say which versions are offered, so none was compared with the installed 1.7.2")
+
+
+if __name__ == "__main__":
+    unittest.main()
