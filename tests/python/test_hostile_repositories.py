@@ -143,6 +143,15 @@ class ToolOutputTest(unittest.TestCase):
             result = subprocess.run([TOOL, "--explain"], stdout=subprocess.PIPE, stderr=full, timeout=120)
         self.assertEqual(result.returncode, 3)
 
+    @unittest.skipUnless(os.geteuid() == 0, "needs a private mount namespace")
+    def test_explanation_without_proc_is_an_output_error(self):
+        with AptWorld("1.7.2", [JUMP]):
+            result = subprocess.run(["unshare", "-m", "sh", "-c", 'umount -l /proc && exec "$0" --explain', TOOL],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        self.assertEqual(result.returncode, 3, result.stderr)
+        self.assertEqual(result.stdout, b"")
+        self.assertIn(b"cannot keep the explanation", result.stderr)
+
     def test_why_of_a_failing_apt_says_what_was_not_compared(self):
         with AptWorld("1.7.2", [MAIN]):
             result = tool("--why", "--", "--bogus")
