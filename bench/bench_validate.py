@@ -26,13 +26,19 @@ SIZES = (1, 10, 100)
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", "31"))
 
 # The commands the library runs, as it runs them (no apt arguments).
+POLICY_RELEASES = (
+    "awk -v withSources=%d '/^Package files:/ {files = 1; inFiles = 1; next} /^Pinned packages:/ {inFiles = 0} "
+    "inFiles && /^ -?[0-9]+ / {url = $2; after = 1; next} after && url && match($0, /^ +release v=([^,]+)/, ver) "
+    "{print (withSources ? ver[1] \"|\" url : ver[1])} {after = 0} END {if (!files) "
+    "{print \"apt-cache policy listed no package files\" > \"/dev/stderr\"; exit 3}}'")
 VERSIONS_WITH_SOURCES = (
-    "(apt-cache policy | awk '/^ [0-9]+ / {url=$2} /release v=/ {match($0, /v=([^,]+)/, ver); "
-    "if (url && ver[1]) print ver[1] \"|\" url}'; apt-cache madison orvel-version 2>/dev/null | "
-    "awk -F'|' '{print $2 \"|\" $3}' | sed 's/.*+v//') | sort -u")
+    "set -o pipefail; (apt-cache policy | " + POLICY_RELEASES % 1 + " && apt-cache madison orvel-version "
+    "2>/dev/null | awk -F'|' 'NF == 0 {next} NF < 3 || $1 !~ /^ *orvel-version *$/ {print \"apt-cache madison "
+    "printed a line that is not package | version | source\" > \"/dev/stderr\"; bad = 1; next} "
+    "{print $2 \"|\" $3} END {exit bad ? 4 : 0}' | sed 's/.*+v//') | sort -u")
 FLOOR = "\n".join([
     "apt-cache madison orvel-version >/dev/null",
-    "set -o pipefail; apt-cache policy  | { grep -aoP '^\\s*release v=\\K[^,]+' || [ $? = 1 ]; } >/dev/null",
+    "set -o pipefail; apt-cache policy  | " + POLICY_RELEASES % 0 + " >/dev/null",
     VERSIONS_WITH_SOURCES + " >/dev/null",
     VERSIONS_WITH_SOURCES + " >/dev/null",
 ])
