@@ -2,6 +2,7 @@
 #include "ProcessTable.h"
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -269,4 +270,19 @@ TEST(ChildProcess, BackgroundJobsDoNotOutliveTheCall)
     // Orphaned when the shell ended, its remains belong to init, which need
     // not reap them; it must not be running any more.
     EXPECT_EQ(ProcessTable::membersOfGroup(lines.at(0).toInt(), false), QList<pid_t>());
+}
+
+TEST(ChildProcess, ArgumentBytesSurviveTextThatCannotHoldThem)
+{
+    QByteArray bytes;
+    QRandomGenerator random(11);
+    for (int i = 0; i < 4096; ++i)
+        bytes += static_cast<char>(random.bounded(1, 256));
+    EXPECT_EQ(ChildProcess::bytesFromText(ChildProcess::textFromBytes(bytes)), bytes);
+    EXPECT_EQ(ChildProcess::bytesFromText(ChildProcess::textFromBytes(bytes, true)), bytes);
+    EXPECT_EQ(ChildProcess::textFromBytes("caf\xc3\xa9 latin\xe9", true), QStringLiteral("café latin") + QChar(0xdce9));
+
+    // And reach the program so.
+    const auto echoed = ChildProcess::run(QStringLiteral("printf"), {QStringLiteral("%s"), ChildProcess::textFromBytes(bytes)});
+    EXPECT_EQ(echoed.standardOutput, bytes);
 }

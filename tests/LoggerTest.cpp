@@ -181,3 +181,14 @@ TEST(Logger, ChangesOfPathAndLevelTakeEffectWithTheNextLine)
     EXPECT_EQ(first.messages(), QStringList{QStringLiteral("to first")});
     EXPECT_EQ(second.messages(), QStringList{QStringLiteral("to second")});
 }
+
+TEST(Logger, EscapesWhatEndsALineForAnyReader)
+{
+    // C1 controls (NEL among them), the line and paragraph separators, and a
+    // byte that was not valid text; a character outside the BMP whose low
+    // surrogate lies in that range stays itself.
+    const QString beyond = QString::fromUcs4(U"\U00010080");
+    EXPECT_EQ(Logger::escaped(QStringLiteral("a\u0085b\u009bc\u2028d\u2029e") + QChar(0xdce9) + beyond + QStringLiteral("\t")),
+              QStringLiteral("a\\x85b\\x9Bc\\u2028d\\u2029e\\xE9") + beyond + QStringLiteral("\t"));
+    EXPECT_EQ(Logger::escaped(QStringLiteral("plain text, é")), QStringLiteral("plain text, é"));
+}
