@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // What one child process costs a large caller, in each way ChildProcess
 // starts and waits for children: directly through a pidfd (SIGCHLD at its
 // default on Linux 5.4 and later), through a supervisor (SIGCHLD handled),

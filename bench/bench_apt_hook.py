@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+# SPDX-License-Identifier: LGPL-2.1-or-later
+
 """What the apt guard adds to an apt run.
 
   install       apt-get install of one package (an allowed upgrade) in an

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+# SPDX-License-Identifier: LGPL-2.1-or-later
+
 """What the checks cost beside the apt commands they have to run.
 
 For apt worlds of 1, 10 and 100 repositories it times, interleaved:

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+# SPDX-License-Identifier: LGPL-2.1-or-later
+
 # Installation: libraries, headers, CMake package, pkg-config file, the Python
 # module link with its stub, and the tool.
 include(CMakePackageConfigHelpers)

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // What a broken mirror or a broken apt may print must not crash the checks,
 // stall them, or change the verdict that the rules give for what can be read.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // orvel-update-check, the tool proper (started by the launcher in
 // orvel-update-check.cpp): tells an administrator whether the pending apt
 // update may be installed, why not, and which package sources offer a

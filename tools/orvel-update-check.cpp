@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // orvel-update-check, the launcher: starts the tool proper. As apt's
 // pre-install hook it first reads apt's request itself: the many apt runs
 // that the guard has nothing to check in (removals, configuration, runs

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 #include "ChildProcess.h"
 
 #include "Descriptor.h"

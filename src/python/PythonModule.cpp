@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // The Python 3.7 extension module "orvelupdatechecks". Its initialisation is
 // written out rather than taken from the binding library's macro, so that the
 // import messages and the registration are exactly ours.

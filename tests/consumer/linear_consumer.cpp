@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // A program that links only liborvelupdatechecks and Qt Core: runs the linear
 // check with a log file and prints the verdict and the refused sources.
 #include <LinearValidator.h>

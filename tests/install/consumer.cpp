@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // A consumer of the installed library: runs the manager with the apt
 // arguments it is given and prints the verdict, the sorted sources and the
 // rule of each refusal.

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+# SPDX-License-Identifier: LGPL-2.1-or-later
+
 """Run by an interpreter other than Python 3.7: the import must be refused
 with the exact message."""
 

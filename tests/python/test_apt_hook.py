@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+# SPDX-License-Identifier: LGPL-2.1-or-later
+
 """orvel-update-check --apt-hook as apt's pre-install hook, run by a real
 apt-get in an offline world whose dpkg only records what it is asked."""
 

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+# SPDX-License-Identifier: LGPL-2.1-or-later
+
 """What careless or hostile Python callers may pass must end in a verdict or
 a TypeError, never in a crash, a stray file or a message on the terminal."""
 

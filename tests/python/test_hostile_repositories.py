@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+# SPDX-License-Identifier: LGPL-2.1-or-later
+
 """What a repository writes into its Release file, and what an update driver
 passes as apt arguments, never turns a refusal into "allowed": real apt worlds
 through the module, the tool and the apt guard."""

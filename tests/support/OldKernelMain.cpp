@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
 // Runs a suite as on a kernel without pidfds, so that every child process
 // goes the way such kernels need.
 
