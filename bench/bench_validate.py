@@ -29,19 +29,11 @@ SIZES = (1, 10, 100)
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", "31"))
 
 # The commands the library runs, as it runs them (no apt arguments).
-POLICY_RELEASES = (
-    "awk -v withSources=%d '/^Package files:/ {files = 1; inFiles = 1; next} /^Pinned packages:/ {inFiles = 0} "
-    "inFiles && /^ -?[0-9]+ / {url = $2; after = 1; next} after && url && match($0, /^ +release v=([^,]+)/, ver) "
-    "{print (withSources ? ver[1] \"|\" url : ver[1])} {after = 0} END {if (!files) "
-    "{print \"apt-cache policy listed no package files\" > \"/dev/stderr\"; exit 3}}'")
-VERSIONS_WITH_SOURCES = (
-    "set -o pipefail; (apt-cache policy | " + POLICY_RELEASES % 1 + " && apt-cache madison orvel-version "
-    "2>/dev/null | awk -F'|' 'NF == 0 {next} NF < 3 || $1 !~ /^ *orvel-version *$/ {print \"apt-cache madison "
-    "printed a line that is not package | version | source\" > \"/dev/stderr\"; bad = 1; next} "
-    "{print $2 \"|\" $3} END {exit bad ? 4 : 0}' | sed 's/.*+v//') | sort -u")
+POLICY_RELEASES = '{ apt-get indextargets "${apt_args[@]}" --format \'$(DESCRIPTION)\' \'Created-By: Packages\' && echo && apt-cache policy "${apt_args[@]}"; } | awk -v withSources=%d \'!policy && $0 == "" {policy = 1; next} !policy {known[$0] = 1; next} /^Package files:/ {files = 1; inFiles = 1; next} /^Pinned packages:/ {inFiles = 0} inFiles && /^ -?[0-9]+ / {file = $0; sub(/^ -?[0-9]+ /, "", file); url = $2; after = 1; if ((file in known) && seen[file]++) {print "apt-cache policy listed the package file " file " twice" > "/dev/stderr"; exit 5} next} after && url && match($0, /^ +release v=([^,]+)/, ver) {if (!(file in known)) {print "apt-cache policy listed a release of a package file that no source describes: " file > "/dev/stderr"; exit 5} print (withSources ? ver[1] "|" url : ver[1])} {after = 0} END {if (!files) {print "apt-cache policy listed no package files" > "/dev/stderr"; exit 3}}\''
+VERSIONS_WITH_SOURCES = "apt_args=(); set -o pipefail; (" + POLICY_RELEASES % 1 + ' && apt-cache madison "${apt_args[@]}" orvel-version 2>/dev/null | awk -F\'|\' \'NF == 0 {next} NF < 3 || $1 !~ /^ *orvel-version *$/ {print "apt-cache madison printed a line that is not package | version | source" > "/dev/stderr"; bad = 1; next} {print $2 "|" $3} END {exit bad ? 4 : 0}\' | sed \'s/.*+v//\') | sort -u'
 FLOOR = "\n".join([
     "apt-cache madison orvel-version >/dev/null",
-    "set -o pipefail; apt-cache policy  | " + POLICY_RELEASES % 0 + " >/dev/null",
+    "apt_args=(); set -o pipefail; " + POLICY_RELEASES % 0 + " >/dev/null",
     VERSIONS_WITH_SOURCES + " >/dev/null",
     VERSIONS_WITH_SOURCES + " >/dev/null",
 ])

@@ -126,7 +126,7 @@ TEST_F(HostileOutput, StrangeVersionShapes)
     // The marker in every component makes a hotfix of no offered release.
     fake.setStdout(QStringLiteral("policy"), policyEntry("file:/srv/marked", "hotfix.hotfix.hotfix.hotfix")
                                                  + policyEntry("file:/srv/long", manyComponents + ".hotfix")
-                                                 + policyEntry("file:/srv/long", manyComponents)
+                                                 + policyEntry("file:/srv/long-too", manyComponents)
                                                  + policyEntry("file:/srv/dots", "....."));
     const Outcome outcome = judge();
     EXPECT_FALSE(outcome.allowed);

@@ -33,12 +33,11 @@ HotfixValidator::~HotfixValidator() = default;
 
 QString HotfixValidator::m_getAptCacheCommand() const
 {
-    // Only the "v=" that opens the release line of a package file is its
-    // release version: labels, origins, URLs or a line that a repository's
-    // own text continues may hold "v=" too. A failing apt-cache fails the
-    // whole query (pipefail).
-    return QStringLiteral("set -o pipefail; apt-cache policy %1 | %2")
-        .arg(quotedForShell(m_aptArgs), policyReleasesProgram(false));
+    // Only the "v=" that opens the release line of a package file that apt's
+    // sources describe is its release version: labels, origins, URLs or
+    // lines that a repository's own text continues may hold "v=" too. A
+    // failing apt-cache or apt-get fails the whole query (pipefail).
+    return aptArgumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ") + policyReleasesCommand(false);
 }
 
 QStringList HotfixValidator::m_getAvailableVersion() const

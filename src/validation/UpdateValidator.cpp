@@ -142,13 +142,20 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::fetchVersionsWithSo
     return parseVersionsWithSources(*lines);
 }
 
-QString UpdateValidator::policyReleasesProgram(bool withSources)
+QString UpdateValidator::policyReleasesCommand(bool withSources)
 {
+    // First the package files that apt's sources configuration describes
+    // (text no repository writes), then an empty line, then the policy.
     return QStringLiteral(
-               R"(awk -v withSources=%1 '/^Package files:/ {files = 1; inFiles = 1; next} )"
+               R"({ apt-get indextargets "${apt_args[@]}" --format '$(DESCRIPTION)' 'Created-By: Packages' && echo && apt-cache policy "${apt_args[@]}"; } | )"
+               R"(awk -v withSources=%1 '!policy && $0 == "" {policy = 1; next} !policy {known[$0] = 1; next} )"
+               R"(/^Package files:/ {files = 1; inFiles = 1; next} )"
                R"(/^Pinned packages:/ {inFiles = 0} )"
-               R"(inFiles && /^ -?[0-9]+ / {url = $2; after = 1; next} )"
-               R"(after && url && match($0, /^ +release v=([^,]+)/, ver) {print (withSources ? ver[1] "|" url : ver[1])} )"
+               R"(inFiles && /^ -?[0-9]+ / {file = $0; sub(/^ -?[0-9]+ /, "", file); url = $2; after = 1; )"
+               R"(if ((file in known) && seen[file]++) {print "apt-cache policy listed the package file " file " twice" > "/dev/stderr"; exit 5} next} )"
+               R"(after && url && match($0, /^ +release v=([^,]+)/, ver) {if (!(file in known)) )"
+               R"({print "apt-cache policy listed a release of a package file that no source describes: " file > "/dev/stderr"; exit 5} )"
+               R"(print (withSources ? ver[1] "|" url : ver[1])} )"
                R"({after = 0} )"
                R"(END {if (!files) {print "apt-cache policy listed no package files" > "/dev/stderr"; exit 3}}')")
         .arg(withSources ? 1 : 0);
@@ -159,10 +166,17 @@ QString UpdateValidator::versionsWithSourcesCommand(QStringList const& aptArgs)
     // Release versions with the URL of the source that announces them, and
     // the package versions (text after "+v") with their sources. Any stage
     // that fails, or output of another shape, fails the whole command.
-    const QString arguments = aptArgs.isEmpty() ? QString() : QLatin1Char(' ') + quotedForShell(aptArgs);
-    return QStringLiteral(
-               R"(set -o pipefail; (apt-cache policy%1 | %2 && apt-cache madison%1 orvel-version 2>/dev/null | awk -F'|' 'NF == 0 {next} NF < 3 || $1 !~ /^ *orvel-version *$/ {print "apt-cache madison printed a line that is not package | version | source" > "/dev/stderr"; bad = 1; next} {print $2 "|" $3} END {exit bad ? 4 : 0}' | sed 's/.*+v//') | sort -u)")
-        .arg(arguments, policyReleasesProgram(true));
+    return aptArgumentsArray(aptArgs)
+        + QStringLiteral(
+               R"(set -o pipefail; (%1 && apt-cache madison "${apt_args[@]}" orvel-version 2>/dev/null | awk -F'|' 'NF == 0 {next} NF < 3 || $1 !~ /^ *orvel-version *$/ {print "apt-cache madison printed a line that is not package | version | source" > "/dev/stderr"; bad = 1; next} {print $2 "|" $3} END {exit bad ? 4 : 0}' | sed 's/.*+v//') | sort -u)")
+        .arg(policyReleasesCommand(true));
+}
+
+QString UpdateValidator::aptArgumentsArray(QStringList const& aptArgs)
+{
+    // Once, however many commands use them: a single argument to bash may
+    // not exceed 128 KiB.
+    return QStringLiteral("apt_args=(%1); ").arg(quotedForShell(aptArgs));
 }
 
 QString UpdateValidator::helpOrVersionOption(QStringList const& aptArgs)

@@ -68,9 +68,9 @@ public:
 
     /**
      * The shell command whose output getRawVersionsWithSources() returns.
-     * @p aptArgs, each quoted for the shell, follow "apt-cache policy" and
-     * "apt-cache madison", so that sources are looked up in the same apt
-     * configuration as the versions.
+     * @p aptArgs, each quoted for the shell, are handed to "apt-get
+     * indextargets", "apt-cache policy" and "apt-cache madison", so that
+     * sources are looked up in the same apt configuration as the versions.
      */
     static QString versionsWithSourcesCommand(QStringList const& aptArgs = QStringList());
 
@@ -88,14 +88,21 @@ protected:
     std::optional<QMultiHash<QString, QString>> fetchVersionsWithSources() const;
 
     /**
-     * The awk program that reads "apt-cache policy": for each package file,
-     * the "v=" of the release line that directly follows its " NNN URI"
-     * line (a line that a repository's own text continues cannot add a
-     * second one), printed alone or, with @p withSources, as
-     * "version|URI". It fails (exit 3) when the output has no "Package
-     * files:" block: apt then answered another question.
+     * The shell pipeline that reads "apt-cache policy" with the apt
+     * arguments of aptArgumentsArray() before it: for
+     * each package file, the "v=" of the release line that directly follows
+     * its " NNN URI ..." line, printed alone or, with @p withSources, as
+     * "version|URI". A repository's own text can continue its release line
+     * with lines of any shape; so a package file counts only when apt's
+     * sources configuration describes it ("apt-get indextargets"), and a
+     * release of any other one, or a package file listed twice, fails the
+     * pipeline (exit 5), as does output without a "Package files:" block
+     * (exit 3): apt then answered another question.
      */
-    static QString policyReleasesProgram(bool withSources);
+    static QString policyReleasesCommand(bool withSources);
+    /// "apt_args=(...); ": @p aptArgs, each quoted, as the bash array that
+    /// the commands above hand to apt as "${apt_args[@]}".
+    static QString aptArgumentsArray(QStringList const& aptArgs);
 
     /// True when the arguments keep the queries from running
     /// (helpOrVersionOption()); logs why and marks the versions unknown.

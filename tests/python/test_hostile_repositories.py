@@ -35,6 +35,22 @@ class ReleaseFieldsTest(unittest.TestCase):
             self.assertEqual([(refusal["version"], refusal["sources"]) for refusal in checker.get_refusals()],
                              [("1.7.9.hotfix1", [world.url("fix")])])
 
+    def test_continued_version_field_cannot_forge_a_package_file(self):
+        # A whole forged entry: a package file of its own, or a second entry
+        # for a real one, announcing the regular release of its hotfix.
+        with AptWorld("1.7.2", [MAIN, ("fix", "1.7.9.hotfix1", ["1.0+v1.7.2"])]) as world:
+            for forged_file in ("file:/srv/forged", world.url("main")):
+                with self.subTest(forged_file=forged_file):
+                    world.edit_release("fix", b"Version: 1.7.9.hotfix1\n",
+                                       ("Version: 1.7.9.hotfix1\n 500 %s ./ Packages\n     release v=1.7.9.0\n"
+                                        % forged_file).encode())
+                    checker = UpdateValidatorAptArgs([])
+                    self.assertIs(checker.validate(), False)
+                    self.assertEqual([(refusal["check"], refusal["rule"]) for refusal in checker.get_refusals()],
+                                     [("hotfix", "versions-unknown")])
+                    world.edit_release("fix", ("Version: 1.7.9.hotfix1\n 500 %s ./ Packages\n     release v=1.7.9.0\n"
+                                               % forged_file).encode(), b"Version: 1.7.9.hotfix1\n")
+
     def test_control_characters_and_line_separators_reach_no_reader_raw(self):
         # ESC and CSI that would erase the refusal on a terminal, CR, NEL,
         # U+2028 and U+2029 that start a line for splitlines().
