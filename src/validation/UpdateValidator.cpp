@@ -134,9 +134,7 @@ QMultiHash<QString, QString> UpdateValidator::getVersionsWithSources() const
 
 std::optional<QMultiHash<QString, QString>> UpdateValidator::fetchVersionsWithSources() const
 {
-    const std::optional<QStringList> lines = runShellCommand(
-        versionsWithSourcesCommand(m_aptArgs), QStringLiteral("Unable to get versions with sources"),
-        ExitCode::MustBeZero);
+    const std::optional<QStringList> lines = queryVersionsWithSources();
     if (!lines)
         return std::nullopt;
     return parseVersionsWithSources(*lines);
@@ -215,9 +213,13 @@ QString UpdateValidator::quotedForShell(QStringList const& words)
 
 QStringList UpdateValidator::getRawVersionsWithSources() const
 {
+    return queryVersionsWithSources().value_or(QStringList());
+}
+
+std::optional<QStringList> UpdateValidator::queryVersionsWithSources() const
+{
     return runShellCommand(versionsWithSourcesCommand(m_aptArgs), QStringLiteral("Unable to get versions with sources"),
-                           ExitCode::MustBeZero)
-        .value_or(QStringList());
+                           ExitCode::MustBeZero);
 }
 
 QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringList const& lines) const

@@ -86,6 +86,9 @@ protected:
     /// The map of getVersionsWithSources(), or no value when the command
     /// failed: the sources are then unknown.
     std::optional<QMultiHash<QString, QString>> fetchVersionsWithSources() const;
+    /// The lines of getRawVersionsWithSources(), or no value when the
+    /// command failed (logged).
+    std::optional<QStringList> queryVersionsWithSources() const;
 
     /**
      * The shell pipeline that reads "apt-cache policy" with the apt
