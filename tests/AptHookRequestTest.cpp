@@ -3,7 +3,12 @@
 
 #include "AptHookRequest.h"
 
+#include "ScopedEnvironment.h"
+
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -91,10 +96,16 @@ TEST(AptHookRequest, GuardHasNothingToDoOnlyWithoutUnpacksInItsScope)
     EXPECT_FALSE(with("Orvel::Update-Guard::Scope=everything").scopeIsKnown());
     EXPECT_FALSE(with("Orvel::Update-Guard=off").guardHasNothingToDo());
 
+    // A removed guard package is for the guard to say too; only a missing
+    // switch file counts as removed, any other error keeps the guard on.
     QTemporaryDir dir;
     const std::string switchFile = dir.filePath(QStringLiteral("enabled")).toStdString();
-    EXPECT_TRUE(with("Orvel::Update-Guard::Enabled-By=" + switchFile).guardHasNothingToDo());
-    EXPECT_FALSE(with("Orvel::Update-Guard::Enabled-By=" + dir.path().toStdString()).guardHasNothingToDo());
+    EXPECT_EQ(with("Orvel::Update-Guard::Enabled-By=" + switchFile).missingSwitchFile(), switchFile);
+    EXPECT_FALSE(with("Orvel::Update-Guard::Enabled-By=" + switchFile).guardHasNothingToDo());
+    const std::string loop = dir.filePath(QStringLiteral("loop")).toStdString();
+    ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+    for (const std::string& present : {dir.path().toStdString(), std::string("/etc/passwd/enabled"), loop})
+        EXPECT_EQ(with("Orvel::Update-Guard::Enabled-By=" + present).missingSwitchFile(), "") << present;
 
     EXPECT_TRUE(parsed("VERSION 3\nDir=/\n\norvel-old 1.0 all none > - - none **REMOVE**\n").guardHasNothingToDo());
 }
@@ -110,4 +121,42 @@ TEST(AptHookRequest, RefusesWhatItCannotReadWhole)
     // Too few fields for version 3, or no comparison where it belongs.
     EXPECT_FALSE(parseError("VERSION 3\nDir=/\n\norvel-version 1.0 < 2.0 /x.deb\n").empty());
     EXPECT_FALSE(parseError("VERSION 2\nDir=/\n\norvel-version 1.0 ~ 2.0 /x.deb\n").empty());
+}
+
+TEST(AptHookRequest, RefusesAnUnpackOfOrvelVersionWithoutVersionOrFile)
+{
+    for (const char* line : {"orvel-version 1.0+v1.7.2 all none < - all none /srv/x.deb",
+                             "orvel-version 1.0+v1.7.2 all none < 1.0+v1.8.0 all none x.deb"})
+        EXPECT_NE(parseError("VERSION 3\nDir=/\n\n" + std::string(line) + "\n").find("without naming its version and file"),
+                  std::string::npos)
+            << line;
+    // Other packages, and removals, need neither.
+    EXPECT_EQ(parsed("VERSION 3\nDir=/\n\norvel-extra 1.0 all none < 2.0 all none x.deb\n").actions().size(), 1u);
+    EXPECT_EQ(parsed("VERSION 3\nDir=/\n\norvel-version 1.0 all none > - - none **REMOVE**\n").actions().size(), 1u);
+}
+
+TEST(AptHookRequest, ReadsFromTheDescriptorThatAptNames)
+{
+    ScopedEnvironment environment;
+    environment.unset("APT_HOOK_INFO_FD");
+    std::string error;
+    EXPECT_EQ(AptHookRequest::inputDescriptor(&error), STDIN_FILENO);
+
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    environment.set("APT_HOOK_INFO_FD", QByteArray::number(pipeEnds[0]));
+    EXPECT_EQ(AptHookRequest::inputDescriptor(&error), pipeEnds[0]);
+
+    const int unused = ::open("/dev/null", O_RDONLY);
+    ::close(unused);
+    for (const QByteArray& value : {QByteArray(), QByteArray("twenty"), QByteArray("-3"), QByteArray("+3"),
+                                    QByteArray("3 "), QByteArray("99999999999"), QByteArray::number(unused),
+                                    QByteArray::number(pipeEnds[1])}) {
+        environment.set("APT_HOOK_INFO_FD", value);
+        error.clear();
+        EXPECT_EQ(AptHookRequest::inputDescriptor(&error), -1) << value.constData();
+        EXPECT_NE(error.find("APT_HOOK_INFO_FD"), std::string::npos);
+    }
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
 }

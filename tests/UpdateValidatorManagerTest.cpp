@@ -213,3 +213,36 @@ TEST(UpdateValidatorManager, SettersReachEveryValidator)
     EXPECT_TRUE(messages.contains(QStringLiteral("Update is linear")));
     EXPECT_TRUE(messages.contains(QStringLiteral("Forbidden version = 1.8.0.hotfix")));
 }
+
+TEST(UpdateValidatorManager, RequestedVersionsAreJudgedByBothChecksAndNamedByTheirSource)
+{
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("main"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.7.5")}},
+                    {QStringLiteral("next"), QStringLiteral("1.7.6"), {QStringLiteral("1.0+v1.8.0")}}});
+    const QString next = world.url(QStringLiteral("next"));
+    const QString localJump = QStringLiteral("/srv/orvel-version_1.0+v1.9.0_all.deb");
+    const QString localHotfix = QStringLiteral("/srv/orvel-version_1.0+v1.7.1.hotfix1_all.deb");
+    UpdateValidatorManager manager(nullptr, QStringList());
+    manager.setRequestedVersions({{QStringLiteral("1.9.0"), localJump},
+                                  {QStringLiteral("1.7.1.hotfix1"), localHotfix},
+                                  {QStringLiteral("1.8.0"), QStringLiteral("/var/cache/apt/archives/x.deb")},
+                                  {QStringLiteral("1.7.5"), QStringLiteral("/srv/orvel-version_1.0+v1.7.5_all.deb")}});
+    EXPECT_FALSE(manager.check());
+
+    QStringList judged;
+    for (const Refusal& refusal : manager.getRefusals())
+        judged << QStringLiteral("%1 %2 %3").arg(refusal.rule, refusal.version, refusal.sources.join(QLatin1Char(',')));
+    // A version that a source apt lists offers is named by that source
+    // alone, and judged once.
+    EXPECT_EQ(judged, (QStringList{QStringLiteral("major-version-changed 1.8.0 ") + next,
+                                   QStringLiteral("major-version-changed 1.9.0 ") + localJump,
+                                   QStringLiteral("hotfix-not-allowed 1.7.1.hotfix1 ") + localHotfix}));
+    expectRefusalsAgreeWithSources(manager);
+
+    // A requested regular release lets its own hotfix through, as an offered one does.
+    manager.setRequestedVersions({{QStringLiteral("1.7.1"), QStringLiteral("/srv/a.deb")},
+                                  {QStringLiteral("1.7.1.hotfix1"), localHotfix}});
+    EXPECT_FALSE(manager.check());
+    EXPECT_EQ(manager.getRefusals().size(), 1);
+    EXPECT_EQ(manager.getRefusals().at(0).version, QStringLiteral("1.8.0"));
+}

@@ -17,6 +17,8 @@
 #include <memory>
 #include <optional>
 
+#include <syslog.h>
+
 namespace {
 
 int refuse(const std::string& why)
@@ -35,10 +37,48 @@ std::string toLocal(const QString& text)
     return QFile::encodeName(text).toStdString();
 }
 
+QString fromBytes(const std::string& bytes)
+{
+    return ChildProcess::textFromBytes(QByteArray(bytes.data(), static_cast<int>(bytes.size())));
+}
+
+// One line of the system log for @p refusal, escaped: versions and sources
+// come from repositories and files.
+std::string logLine(const Refusal& refusal)
+{
+    QString line = QStringLiteral("update refused: %1 (%2, %3), installed %4")
+                       .arg(refusal.version.isEmpty() ? QStringLiteral("versions unknown") : refusal.version,
+                            refusal.check, refusal.rule, refusal.installed.isEmpty() ? QStringLiteral("(unknown)")
+                                                                                     : refusal.installed);
+    if (!refusal.sourcesKnown)
+        line += QStringLiteral(", sources unknown: apt could not list them");
+    if (!refusal.sources.isEmpty())
+        line += QStringLiteral(", offered by ") + refusal.sources.join(QStringLiteral(", "));
+    return toLocal(Logger::escaped(line));
+}
+
+// Lets a run through unchecked, saying so wherever a person may look.
+int passUnchecked(const QString& why, const std::shared_ptr<Logger>& logger)
+{
+    const std::string reason = toLocal(Logger::escaped(why));
+    std::fputs(("orvel-update-check: warning: the update guard is off for this apt run (" + reason
+                + "): nothing was checked\n")
+                   .c_str(),
+               stderr);
+    AptHookRequest::systemLog(LOG_NOTICE, "update guard off for this apt run (" + reason + "): nothing was checked");
+    if (logger)
+        logger->warning(QStringLiteral("Update guard switched off for this apt run (%1)").arg(why));
+    return UpdateAllowed;
+}
+
 } // namespace
 
-int AptHook::run(int input)
+int AptHook::run()
 {
+    std::string error;
+    const int input = AptHookRequest::inputDescriptor(&error);
+    if (input < 0)
+        return refuse(": " + error);
     const std::optional<AptHookRequest> request = AptHookRequest::receive(input);
     return request ? judge(*request) : UpdateRefused;
 }
@@ -50,14 +90,13 @@ int AptHook::judge(const AptHookRequest& request)
 
     const std::string logPath = request.value("Orvel::Update-Guard::Log");
     const std::shared_ptr<Logger> logger = logPath.empty() ? nullptr : std::make_shared<Logger>(fromLocal(logPath), Logger::Info);
-    if (request.guardIsOff()) {
-        std::fputs("orvel-update-check: warning: the update guard is off for this apt run (Orvel::Update-Guard=false): "
-                   "nothing was checked\n",
-                   stderr);
-        if (logger)
-            logger->warning(QStringLiteral("Update guard switched off for this apt run (Orvel::Update-Guard=false)"));
-        return UpdateAllowed;
-    }
+    if (request.guardIsOff())
+        return passUnchecked(QStringLiteral("Orvel::Update-Guard=false"), logger);
+    const std::string missingSwitch = request.missingSwitchFile();
+    if (!missingSwitch.empty())
+        return passUnchecked(QStringLiteral("%1 is missing: the package orvel-update-guard was removed")
+                                 .arg(fromLocal(missingSwitch)),
+                             logger);
     if (!request.scopeIsKnown())
         return refuse(": Orvel::Update-Guard::Scope is \"" + request.scope()
                       + "\"; it must be \"all\" or \"orvel-version\"");
@@ -66,20 +105,30 @@ int AptHook::judge(const AptHookRequest& request)
     // Byte for byte: a value that is not valid text still reaches apt as
     // apt gave it.
     for (const std::string& argument : request.aptArguments())
-        arguments << ChildProcess::textFromBytes(QByteArray(argument.data(), static_cast<int>(argument.size())));
+        arguments << fromBytes(argument);
     UpdateValidatorManager manager(logger, arguments);
+    // What apt is about to install is judged with what the sources offer: a
+    // local .deb file is offered by no source.
+    QVector<QPair<QString, QString>> requested;
+    for (const AptHookRequest::Action& action : request.actions())
+        if (action.package == "orvel-version" && action.unpacks())
+            requested.append({UpdateValidator::orvelVersionOf(fromBytes(action.newVersion)), fromBytes(action.action)});
+    manager.setRequestedVersions(requested);
     if (manager.check())
         return UpdateAllowed;
 
     // Repository text goes to apt's terminal: escaped.
     QString reasons =
         QStringLiteral(" (installed Orvel release: %1):").arg(Logger::escaped(manager.getCurrentOrvelVersion()));
+    std::vector<std::string> logLines;
     for (const Refusal& refusal : manager.getRefusals()) {
+        logLines.push_back(logLine(refusal));
         reasons += QStringLiteral("\n  %1").arg(Logger::escaped(refusal.message));
         if (!refusal.sourcesKnown)
             reasons += QStringLiteral("\n    sources unknown: apt could not list them");
         for (const QString& source : refusal.sources)
             reasons += QStringLiteral("\n    offered by %1").arg(Logger::escaped(source));
     }
-    return refuse(toLocal(reasons));
+    AptHookRequest::refuse(toLocal(reasons), logLines);
+    return UpdateRefused;
 }

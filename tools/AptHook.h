@@ -17,14 +17,18 @@
  * "orvel-version"; Orvel::Update-Guard::Log names a log file (info level);
  * Orvel::Update-Guard::Enabled-By names a file without which the guard is
  * off (the guard's package was removed, its configuration left behind).
+ * Refusals and runs let through unchecked also go to the system log.
  */
 class AptHook
 {
 public:
-    /// Reads apt's request from @p input to its end, judges it and returns
-    /// the exit status; writes to standard error only when it refuses or
-    /// lets a run through unchecked.
-    static int run(int input);
-    /// Judges apt's request.
+    /// Reads apt's request to its end (AptHookRequest::inputDescriptor()),
+    /// judges it and returns the exit status; writes to standard error and
+    /// the system log only when it refuses or lets a run through unchecked.
+    static int run();
+    /**
+     * Judges apt's request: the sources of the run, and the versions of
+     * orvel-version that it installs (from a repository or a local file).
+     */
     static int judge(const AptHookRequest& request);
 };

@@ -8,12 +8,22 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <syslog.h>
 #include <unistd.h>
 
 namespace {
 
 const std::string guardKey = "Orvel::Update-Guard";
+const std::string versionPackage = "orvel-version";
+
+void ignoreAlarm(int) {}
 
 std::string percentDecoded(const std::string& text)
 {
@@ -111,7 +121,14 @@ std::optional<AptHookRequest> AptHookRequest::parse(const std::string& input, st
             && (words[comparison] == "<" || words[comparison] == ">" || words[comparison] == "=");
         if (!shaped)
             return failure("line " + std::to_string(line + 1) + " of the request from apt is no package action");
-        request.m_actions.push_back({words[0], words[1], words[comparison + 1], action});
+        const Action parsedAction{words[0], words[1], words[comparison + 1], action};
+        // The guard judges the version this line installs, from the file it
+        // names: a line without them cannot be judged.
+        if (parsedAction.package == versionPackage && parsedAction.unpacks()
+            && (parsedAction.newVersion.empty() || parsedAction.newVersion == "-" || action.front() != '/'))
+            return failure("line " + std::to_string(line + 1) + " of the request from apt installs " + versionPackage
+                           + " without naming its version and file");
+        request.m_actions.push_back(parsedAction);
     }
     if (request.m_actions.empty())
         return failure("the request from apt lists no package action");
@@ -140,11 +157,67 @@ std::optional<AptHookRequest> AptHookRequest::receive(int fd, std::string* raw)
     return request;
 }
 
-void AptHookRequest::refuse(const std::string& why)
+int AptHookRequest::inputDescriptor(std::string* error)
+{
+    const char* named = std::getenv("APT_HOOK_INFO_FD");
+    if (!named)
+        return STDIN_FILENO;
+    const std::string text = named;
+    errno = 0;
+    char* end = nullptr;
+    const long number = text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))
+        ? -1
+        : std::strtol(text.c_str(), &end, 10);
+    const bool isNumber = number >= 0 && errno == 0 && end && *end == '\0' && number <= INT_MAX;
+    const int flags = isNumber ? ::fcntl(static_cast<int>(number), F_GETFL) : -1;
+    if (flags != -1 && (flags & O_ACCMODE) != O_WRONLY)
+        return static_cast<int>(number);
+    if (error)
+        *error = "APT_HOOK_INFO_FD is \"" + text.substr(0, 20) + "\", which names no descriptor open for reading: "
+            + "apt's request cannot be read";
+    return -1;
+}
+
+void AptHookRequest::refuse(const std::string& why, const std::vector<std::string>& logLines)
 {
     const std::string text = "orvel-update-check: the update is refused" + why
-        + "\n  To install it anyway, this once, add -o " + guardKey + "=false to the apt command line.\n";
+        + "\n  To install it anyway, this once: add -o " + guardKey + "=false to the apt command line,"
+          "\n  or, where the front end has none (unattended-upgrade, PackageKit), put the line"
+          "\n    " + guardKey + " \"false\";"
+          "\n  in a file under /etc/apt/apt.conf.d/, and remove that file afterwards.\n";
     std::fputs(text.c_str(), stderr);
+    if (logLines.empty()) {
+        std::string line = "update refused" + why;
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        systemLog(LOG_WARNING, line);
+    }
+    for (const std::string& line : logLines)
+        systemLog(LOG_WARNING, line);
+}
+
+void AptHookRequest::systemLog(int priority, const std::string& line)
+{
+    // syslog(3) waits while the log's queue is full, and tries a second
+    // time when the first send fails: a stalled log daemon must not hold
+    // apt. An alarm every second, without SA_RESTART, ends each wait.
+    struct sigaction alarmAction = {};
+    struct sigaction previous = {};
+    alarmAction.sa_handler = ignoreAlarm;
+    sigemptyset(&alarmAction.sa_mask);
+    const bool bounded = ::sigaction(SIGALRM, &alarmAction, &previous) == 0;
+    itimerval timer = {};
+    timer.it_value.tv_sec = 1;
+    timer.it_interval.tv_sec = 1;
+    if (bounded)
+        ::setitimer(ITIMER_REAL, &timer, nullptr);
+    ::openlog("orvel-update-check", LOG_PID, LOG_USER);
+    ::syslog(priority, "%s", line.c_str());
+    ::closelog();
+    if (bounded) {
+        timer = {};
+        ::setitimer(ITIMER_REAL, &timer, nullptr);
+        ::sigaction(SIGALRM, &previous, nullptr);
+    }
 }
 
 std::string AptHookRequest::value(const std::string& key, const std::string& fallback) const
@@ -184,15 +257,20 @@ bool AptHookRequest::guardIsOff() const
     return isFalse(guardKey);
 }
 
-bool AptHookRequest::guardHasNothingToDo() const
+std::string AptHookRequest::missingSwitchFile() const
 {
     const std::string enabledBy = value(guardKey + "::Enabled-By");
     struct stat status;
-    if (!enabledBy.empty() && ::stat(enabledBy.c_str(), &status) != 0 && errno == ENOENT)
-        return true;
+    return !enabledBy.empty() && ::stat(enabledBy.c_str(), &status) != 0 && errno == ENOENT ? enabledBy
+                                                                                          : std::string();
+}
+
+bool AptHookRequest::guardHasNothingToDo() const
+{
     // Any package may come from a refused source, so by default every
     // install or upgrade is guarded.
-    return !guardIsOff() && scopeIsKnown() && !unpacks(scope() == "all" ? std::string() : "orvel-version");
+    return !guardIsOff() && missingSwitchFile().empty() && scopeIsKnown()
+        && !unpacks(scope() == "all" ? std::string() : versionPackage);
 }
 
 std::vector<std::string> AptHookRequest::aptArguments() const

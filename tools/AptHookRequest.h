@@ -15,6 +15,8 @@
  * line per package action: name, old version, "<", ">" or "=", new version
  * (each version followed by its architecture and multi-arch type in version
  * 3), and the action: a .deb to unpack, "**CONFIGURE**" or "**REMOVE**".
+ * apt writes it to standard input, or to the descriptor of its InfoFD
+ * option.
  *
  * Standard C++ only: the launcher of orvel-update-check reads requests
  * with it before Qt or the checks library is loaded.
@@ -38,8 +40,9 @@ public:
 
     /**
      * Reads a whole request. Anything else (another protocol version, a
-     * request cut short, a line of the wrong shape) gives no request and a
-     * sentence in @p error saying what is wrong.
+     * request cut short, a line of the wrong shape, an unpack of
+     * orvel-version without a new version or an absolute .deb path) gives
+     * no request and a sentence in @p error saying what is wrong.
      */
     static std::optional<AptHookRequest> parse(const std::string& input, std::string* error);
     /**
@@ -49,8 +52,25 @@ public:
      * gives no request.
      */
     static std::optional<AptHookRequest> receive(int fd, std::string* raw = nullptr);
-    /// Writes the guard's refusal, for @p why, to standard error.
-    static void refuse(const std::string& why);
+    /**
+     * The descriptor that apt writes its request to: the one that
+     * APT_HOOK_INFO_FD names (apt's InfoFD option) or else standard input.
+     * A value of APT_HOOK_INFO_FD that is no number of an open, readable
+     * descriptor gives -1 and a sentence in @p error.
+     */
+    static int inputDescriptor(std::string* error);
+    /**
+     * Writes the guard's refusal, for @p why, to standard error, with the
+     * ways to let one run through; and to the system log at warning level:
+     * @p logLines, one entry per refusal, or else "update refused" + @p why.
+     */
+    static void refuse(const std::string& why, const std::vector<std::string>& logLines = {});
+    /**
+     * Sends @p line to the system log (syslog(3), ident orvel-update-check)
+     * with @p priority. Gives up after a second when the log does not take
+     * it; without a log daemon it returns at once.
+     */
+    static void systemLog(int priority, const std::string& line);
 
     int version() const { return m_version; }
     /// The last value of @p key in apt's configuration, or @p fallback.
@@ -70,10 +90,13 @@ public:
     bool scopeIsKnown() const;
     /// The guard was switched off for this run (Orvel::Update-Guard=false).
     bool guardIsOff() const;
+    /// The file that Orvel::Update-Guard::Enabled-By names, when it is
+    /// missing (the guard's package was removed, its configuration left
+    /// behind); else empty. Any other stat error keeps the guard on.
+    std::string missingSwitchFile() const;
     /**
-     * True when the guard has nothing to do and nothing to say: its package
-     * was removed (Orvel::Update-Guard::Enabled-By names a file that is
-     * gone), or the run installs or upgrades nothing in the guard's scope.
+     * True when the guard has nothing to do and nothing to say: it is on,
+     * and the run installs or upgrades nothing in its scope.
      */
     bool guardHasNothingToDo() const;
 

@@ -47,12 +47,18 @@ const char* const description =
     "\n"
     "With --apt-hook it is apt's guard: apt runs it before dpkg (see\n"
     "/etc/apt/apt.conf.d/20orvel-update-guard) and stops when it refuses. It reads\n"
-    "apt's hook request (protocol version 3 or 2) from standard input, checks the\n"
-    "sources of that apt run when the run installs or upgrades a package, and says\n"
-    "nothing unless it refuses. apt options: Orvel::Update-Guard=false lets one run\n"
-    "through; Orvel::Update-Guard::Scope \"orvel-version\" guards only runs that\n"
-    "install or upgrade orvel-version (default \"all\"); Orvel::Update-Guard::Log\n"
-    "names a log file.\n"
+    "apt's hook request (protocol version 3 or 2) from standard input, or from the\n"
+    "descriptor in APT_HOOK_INFO_FD; when the run installs or upgrades a package it\n"
+    "checks the sources of that apt run and the versions of orvel-version that the\n"
+    "run installs, local .deb files included. It says nothing unless it refuses, and\n"
+    "sends each refusal to the system log too (journalctl -t orvel-update-check).\n"
+    "apt options: Orvel::Update-Guard=false lets one run through (on the command\n"
+    "line: -o Orvel::Update-Guard=false; for front ends without one, such as\n"
+    "unattended-upgrade and PackageKit, a line Orvel::Update-Guard \"false\"; in a\n"
+    "file under /etc/apt/apt.conf.d/, removed afterwards); Orvel::Update-Guard::Scope\n"
+    "\"orvel-version\" guards only runs that install or upgrade orvel-version\n"
+    "(default \"all\"); Orvel::Update-Guard::Log names a log file. dpkg -i, and\n"
+    "programs that call dpkg directly, bypass apt and so the guard.\n"
     "\n"
     "Exit status:\n"
     "  0  update allowed\n"
@@ -157,7 +163,8 @@ int main(int argc, char** argv)
                                                "[...], \"refusals\": [...]} instead."));
     const QCommandLineOption aptHookOption(
         QStringLiteral("apt-hook"),
-        QStringLiteral("Run as apt's pre-install hook: read apt's request from standard input."));
+        QStringLiteral("Run as apt's pre-install hook: read apt's request from standard input "
+                       "(or APT_HOOK_INFO_FD)."));
     parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption, aptHookOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
@@ -179,7 +186,7 @@ int main(int argc, char** argv)
                 return usageError(parser, QStringLiteral("--apt-hook takes no other option"));
         if (!parser.positionalArguments().isEmpty())
             return usageError(parser, QStringLiteral("--apt-hook takes no apt arguments: apt sends them"));
-        return AptHook::run(STDIN_FILENO);
+        return AptHook::run();
     }
 
     const QString level = parser.value(levelOption);

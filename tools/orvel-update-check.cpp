@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -61,19 +62,31 @@ int main(int argc, char** argv)
     const bool hook = argc == 2 && std::strcmp(argv[1], "--apt-hook") == 0;
     if (hook) {
         std::string raw;
-        const std::optional<AptHookRequest> request = AptHookRequest::receive(STDIN_FILENO, &raw);
+        std::string error;
+        const int input = AptHookRequest::inputDescriptor(&error);
+        if (input < 0) {
+            AptHookRequest::refuse(": " + error);
+            return UpdateRefused;
+        }
+        const std::optional<AptHookRequest> request = AptHookRequest::receive(input, &raw);
         if (!request)
             return UpdateRefused;
         if (request->guardHasNothingToDo())
             return UpdateAllowed;
-        if (!handOn(raw)) {
+        // The tool proper reads the request from its standard input.
+        if (!handOn(raw) || ::unsetenv("APT_HOOK_INFO_FD") != 0) {
             AptHookRequest::refuse(": the request from apt could not be handed to the checks");
             return UpdateRefused;
         }
     }
     const std::string program = mainProgram(argv[0]);
     ::execv(program.c_str(), argv);
-    std::fprintf(stderr, "orvel-update-check: cannot start %s: %s\n", program.c_str(), std::strerror(errno));
+    const std::string why = "cannot start " + program + ": " + std::strerror(errno);
+    if (!hook) {
+        std::fprintf(stderr, "orvel-update-check: %s\n", why.c_str());
+        return CannotStart;
+    }
     // As apt's hook, a guard that cannot look refuses.
-    return hook ? UpdateRefused : CannotStart;
+    AptHookRequest::refuse(": the checks did not run: " + why);
+    return UpdateRefused;
 }

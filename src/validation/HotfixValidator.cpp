@@ -94,9 +94,10 @@ bool HotfixValidator::check()
 
     // Looked up once per check, so that many hotfix versions cost no more
     // than one pass each.
-    const QSet<QString> regularMinors = m_regularMinorVersions(m_availableVersions);
+    const QStringList versions = versionsToJudge();
+    const QSet<QString> regularMinors = m_regularMinorVersions(versions);
     bool allowed = true;
-    for (const QString& version : m_availableVersions) {
+    for (const QString& version : versions) {
         const QStringList components = version.split(QLatin1Char('.'));
         if (!components.last().contains(hotfixMarker)) {
             if (m_logger)

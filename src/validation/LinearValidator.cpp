@@ -25,10 +25,7 @@ std::optional<QStringList> madisonVersions(const QString& output)
         const QVector<QStringRef> fields = line.split(QLatin1Char('|'));
         if (fields.size() < 3 || fields.at(0).trimmed() != package)
             return std::nullopt;
-        QString version = fields.at(1).trimmed().toString();
-        const int marker = version.lastIndexOf(QLatin1String("+v"));
-        if (marker >= 0)
-            version.remove(0, marker + 2);
+        const QString version = UpdateValidator::orvelVersionOf(fields.at(1).trimmed().toString());
         if (!versions.contains(version))
             versions << version;
     }
@@ -90,7 +87,7 @@ bool LinearValidator::check()
     }
 
     bool linear = true;
-    for (const QString& avail : m_availableVersions) {
+    for (const QString& avail : versionsToJudge()) {
         const QStringList components = avail.split(QLatin1Char('.'));
         if (components.size() < 3)
             continue;

@@ -43,6 +43,36 @@ void UpdateValidator::setLogger(std::shared_ptr<Logger> logger)
     m_logger = std::move(logger);
 }
 
+void UpdateValidator::setRequestedVersions(QVector<QPair<QString, QString>> const& versionsWithSources)
+{
+    m_requestedVersions.clear();
+    m_requestedSources.clear();
+    for (const auto& entry : versionsWithSources) {
+        if (!m_requestedVersions.contains(entry.first))
+            m_requestedVersions << entry.first;
+        if (!m_requestedSources.contains(entry.first, entry.second))
+            m_requestedSources.insert(entry.first, entry.second);
+    }
+    if (m_logger)
+        m_logger->debug(QStringLiteral("void UpdateValidator::setRequestedVersions(const QVector<QPair<QString, QString>>&)"),
+                        QStringLiteral("requested orvel version = ") + m_requestedVersions.join(QLatin1Char(' ')));
+}
+
+QString UpdateValidator::orvelVersionOf(QString const& packageVersion)
+{
+    const int marker = packageVersion.lastIndexOf(QLatin1String("+v"));
+    return marker >= 0 ? packageVersion.mid(marker + 2) : packageVersion;
+}
+
+QStringList UpdateValidator::versionsToJudge() const
+{
+    QStringList versions = m_availableVersions;
+    for (const QString& version : m_requestedVersions)
+        if (!m_availableVersions.contains(version))
+            versions << version;
+    return versions;
+}
+
 QSet<QString> UpdateValidator::getInvalidSources() const
 {
     return m_invalidSources;
@@ -68,7 +98,11 @@ void UpdateValidator::refuse(QString const& check, QString const& rule, QString 
                              std::optional<QMultiHash<QString, QString>> const& versionsWithSources,
                              QString const& message)
 {
-    const QList<QString> offeredBy = versionsWithSources ? versionsWithSources->values(version) : QList<QString>();
+    QList<QString> offeredBy = versionsWithSources ? versionsWithSources->values(version) : QList<QString>();
+    // A version that no source apt lists offers is named by where its
+    // request takes it from.
+    if (offeredBy.isEmpty())
+        offeredBy = m_requestedSources.values(version);
     QSet<QString> sources(offeredBy.cbegin(), offeredBy.cend());
     m_invalidSources.unite(sources);
     for (const Refusal& refusal : qAsConst(m_refusals))

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMultiHash>
+#include <QPair>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -43,6 +44,18 @@ public:
     void setAvailableVersions(QStringList const& versions);
     /// A null logger switches logging off.
     void setLogger(std::shared_ptr<Logger> logger);
+    /**
+     * The versions that the pending operation is about to install (as apt's
+     * request to its pre-install hook names them), each with the source the
+     * request gives for it, a local .deb file for instance. check() judges
+     * them after the offered versions and by the same rules; a refused one
+     * that no source apt lists offers is refused in the name of that source.
+     */
+    void setRequestedVersions(QVector<QPair<QString, QString>> const& versionsWithSources);
+
+    /// The Orvel version of a package version of orvel-version: the text
+    /// after its last "+v" ("1.0+v1.7.5.16" gives "1.7.5.16"), or all of it.
+    static QString orvelVersionOf(QString const& packageVersion);
 
     /// Sources (repository URLs) refused by the latest check(), each once.
     QSet<QString> getInvalidSources() const;
@@ -133,11 +146,15 @@ protected:
     /**
      * Records that @p version breaks @p rule of @p check: one refusal (a
      * version refused twice is recorded once), whose sources, the values
-     * of @p versionsWithSources under @p version, join m_invalidSources;
-     * with no map, its sources are unknown.
+     * of @p versionsWithSources under @p version (or, without any, the
+     * sources its request names), join m_invalidSources; with no map, the
+     * sources that apt lists are unknown.
      */
     void refuse(QString const& check, QString const& rule, QString const& version,
                 std::optional<QMultiHash<QString, QString>> const& versionsWithSources, QString const& message);
+    /// The offered versions, then the requested ones not among them: what
+    /// check() judges.
+    QStringList versionsToJudge() const;
     /// Ends the record of a check(): refusals in version order.
     void sortRefusals();
     /// Ends a check() whose offered versions are unknown (m_versionQueryFailed):
@@ -159,6 +176,10 @@ protected:
     QStringList m_availableVersions;
     QStringList m_aptArgs;
     QSet<QString> m_invalidSources;
+    /// setRequestedVersions(): the versions in request order, each once,
+    /// and the sources named for them.
+    QStringList m_requestedVersions;
+    QMultiHash<QString, QString> m_requestedSources;
     QVector<Refusal> m_refusals;
     /// Set by a subclass whose own query of the offered versions failed, so
     /// that m_availableVersions is unknown rather than empty. Cleared when

@@ -84,6 +84,13 @@ void UpdateValidatorManager::setAvailableVersions(const QStringList& versions)
             validator->setAvailableVersions(versions);
 }
 
+void UpdateValidatorManager::setRequestedVersions(const QVector<QPair<QString, QString>>& versionsWithSources)
+{
+    for (const auto& validator : qAsConst(m_validators))
+        if (validator)
+            validator->setRequestedVersions(versionsWithSources);
+}
+
 void UpdateValidatorManager::setLogger(std::shared_ptr<Logger> logger)
 {
     for (const auto& validator : qAsConst(m_validators))

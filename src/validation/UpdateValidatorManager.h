@@ -42,6 +42,9 @@ public:
 
     void setCurrentOrvelVersion(const QString& version);
     void setAvailableVersions(const QStringList& versions);
+    /// The versions the pending operation is about to install, with their
+    /// sources: see UpdateValidator::setRequestedVersions().
+    void setRequestedVersions(const QVector<QPair<QString, QString>>& versionsWithSources);
     /// A null logger switches logging off in every validator.
     void setLogger(std::shared_ptr<Logger> logger);
 

@@ -46,13 +46,14 @@ class AptWorld:
         library at this world."""
         return {"APT_CONFIG": os.path.join(self.dir, "apt.conf"), "ORVEL_SYSROOT": os.path.join(self.dir, "sysroot")}
 
-    def apt_get(self, *args, path=None):
-        """Runs apt-get -y ARGS in this world (with PATH when given)."""
+    def apt_get(self, *args, path=None, wrapper=(), stdin=None):
+        """Runs apt-get -y ARGS in this world (with PATH when given, under
+        the command wrapper when given)."""
         env = dict(os.environ, **self.settings())
         if path:
             env["PATH"] = path
-        return subprocess.run(["apt-get", "-y"] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              universal_newlines=True, env=env, timeout=120)
+        return subprocess.run(list(wrapper) + ["apt-get", "-y"] + list(args), stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, stdin=stdin, universal_newlines=True, env=env, timeout=120)
 
     @contextlib.contextmanager
     def activated(self):
@@ -79,6 +80,18 @@ class AptWorld:
             release.write(text.replace(old, new))
         result = self.apt_get("update")
         assert result.returncode == 0, result.stderr
+
+    def local_deb(self, version, package="orvel-version"):
+        """Builds a .deb of package at version outside the repositories, as a
+        user downloads one, and returns its path."""
+        root = tempfile.mkdtemp(dir=self.dir)
+        os.mkdir(os.path.join(root, "DEBIAN"))
+        with open(os.path.join(root, "DEBIAN", "control"), "w") as control:
+            control.write("Package: %s\nVersion: %s\nArchitecture: all\nMaintainer: Orvel test <test@orvel.invalid>\n"
+                          "Description: a local package file\n" % (package, version))
+        path = os.path.join(self.dir, "%s_%s_all.deb" % (package, version))
+        subprocess.run(["dpkg-deb", "--root-owner-group", "--build", root, path], check=True, stdout=subprocess.DEVNULL)
+        return path
 
     def dpkg_calls(self):
         """The arguments of each call of the world's dpkg (with debs)."""

@@ -5,6 +5,8 @@
 apt-get in an offline world whose dpkg only records what it is asked."""
 
 import os
+import shutil
+import socket
 import subprocess
 import tempfile
 import unittest
@@ -12,6 +14,7 @@ import unittest
 from aptworld import AptWorld, SUPPORT_DIR
 
 TOOL = os.environ["ORVEL_UPDATE_CHECK"]
+PRIVATE_DEV_LOG = os.path.join(SUPPORT_DIR, "with-private-dev-log")
 
 INSTALLED = ["orvel-version=1.0+v1.7.2", "orvel-extra=1.0"]
 MAIN = ("main", "1.7.5", ["1.0+v1.7.5", "orvel-extra=2.0"])
@@ -113,18 +116,131 @@ class AptHookTest(unittest.TestCase):
             self.assertEqual(extra.returncode, 0, extra.stderr)
             self.assertNotEqual(world.apt_get(*scope, "install", "orvel-version").returncode, 0)
 
-    def test_removed_guard_package_leaves_only_inert_configuration(self):
+    def test_removed_guard_package_lets_runs_through_and_says_so(self):
         with GuardedWorld([MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
             os.remove(world.guard_switch)
             result = world.apt_get("install", "orvel-version")
             self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn("the update guard is off for this apt run (%s is missing" % world.guard_switch,
+                          result.stderr)
+            self.assertTrue(world.unpacked())
+
+    def test_guard_off_is_said_for_a_run_that_installs_nothing(self):
+        with GuardedWorld([MAIN]) as world:
+            result = world.apt_get("-o", "Orvel::Update-Guard=false", "remove", "orvel-extra")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn("the update guard is off for this apt run", result.stderr)
+
+    def test_unknown_scope_stops_apt(self):
+        with GuardedWorld([MAIN]) as world:
+            result = world.apt_get("-o", "Orvel::Update-Guard::Scope=orvel", "install", "orvel-version")
+            self.assertNotEqual(result.returncode, 0)
+            self.assertIn('Orvel::Update-Guard::Scope is "orvel"', result.stderr)
+            self.assertFalse(world.unpacked(), world.dpkg_calls())
+
+    def test_local_package_files_are_judged_like_offered_versions(self):
+        for version, scope, allowed in (("1.0+v1.8.0", "all", False), ("1.0+v1.7.5", "all", True),
+                                        ("1.0+v1.6.0.hotfix1", "all", False),
+                                        ("1.0+v1.8.0", "orvel-version", False)):
+            with self.subTest(version=version, scope=scope), GuardedWorld([MAIN]) as world:
+                deb = world.local_deb(version)
+                result = world.apt_get("-o", "Orvel::Update-Guard::Scope=" + scope, "--allow-downgrades", "install", deb)
+                self.assertEqual(result.returncode == 0, allowed, result.stderr)
+                self.assertEqual(world.unpacked(), allowed, world.dpkg_calls())
+                if not allowed:
+                    self.assertIn("\n  %s " % version.split("+v")[1], result.stderr)
+                    self.assertIn("offered by " + deb, result.stderr)
+                    self.assertNotIn("offered by " + world.url("main"), result.stderr)
+
+    def test_request_on_apt_info_fd_is_read_there(self):
+        # apt's standard input is left as it was: here, nothing to read.
+        info_fd = ("-o", "DPkg::Tools::Options::%s::InfoFD=20" % TOOL)
+        with GuardedWorld([MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
+            refused = world.apt_get(*info_fd, "install", "orvel-version", stdin=subprocess.DEVNULL)
+            self.assertNotEqual(refused.returncode, 0)
+            self.assertIn("1.8.0 changes the major version", refused.stderr)
+            self.assertFalse(world.unpacked())
+        with GuardedWorld([MAIN]) as world:
+            allowed = world.apt_get(*info_fd, "install", "orvel-version", stdin=subprocess.DEVNULL)
+            self.assertEqual(allowed.returncode, 0, allowed.stderr)
             self.assertTrue(world.unpacked())
 
 
+# A request that the guard refuses once it looks: it installs orvel-version
+# 1.8.0 from a file over the installed 1.7.2 (with no sources at all).
+JUMP_FROM_FILE = (b"VERSION 3\nDir=/nonexistent/\n%s\n"
+                  b"orvel-version 1.0+v1.7.2 all none < 1.0+v1.8.0 all none /srv/orvel-version_1.0+v1.8.0_all.deb\n")
+
+
+def jump_from_file(setting=b""):
+    return JUMP_FROM_FILE % (setting + b"\n" if setting else b"")
+
+
 class AptHookInputTest(unittest.TestCase):
-    def judge(self, request):
-        return subprocess.run([TOOL, "--apt-hook"], input=request, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              timeout=60)
+    @classmethod
+    def setUpClass(cls):
+        cls._sysroot = tempfile.TemporaryDirectory()
+        os.chmod(cls._sysroot.name, 0o755)
+        os.mkdir(os.path.join(cls._sysroot.name, "etc"))
+        with open(os.path.join(cls._sysroot.name, "etc", "orvel_version"), "w") as version:
+            version.write("1.7.2\n")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._sysroot.cleanup()
+
+    def judge(self, request, tool=TOOL, wrapper=(), env=None, **kwargs):
+        env = dict(os.environ, ORVEL_SYSROOT=self._sysroot.name, **(env or {}))
+        return subprocess.run(list(wrapper) + [tool, "--apt-hook"], input=request, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=60, env=env, **kwargs)
+
+    def test_requested_file_is_judged_without_any_source(self):
+        result = self.judge(jump_from_file())
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"1.8.0 changes the major version of the installed 1.7.2\n"
+                      b"    offered by /srv/orvel-version_1.0+v1.8.0_all.deb\n", result.stderr)
+        self.assertIn(b"/etc/apt/apt.conf.d/", result.stderr)
+
+    def test_info_fd_that_names_no_readable_descriptor_refuses(self):
+        with tempfile.TemporaryFile() as scratch:
+            write_only = os.open("/dev/null", os.O_WRONLY)
+            try:
+                for value in ("", "stdin", "1000", str(write_only)):
+                    with self.subTest(value=value):
+                        result = self.judge(jump_from_file(), env={"APT_HOOK_INFO_FD": value}, pass_fds=(write_only,))
+                        self.assertEqual(result.returncode, 1)
+                        self.assertIn(b"APT_HOOK_INFO_FD is", result.stderr)
+            finally:
+                os.close(write_only)
+
+    def test_switch_file_that_cannot_be_examined_keeps_the_guard_on(self):
+        with tempfile.TemporaryDirectory() as dir:
+            os.chmod(dir, 0o755)
+            loop = os.path.join(dir, "loop")
+            os.symlink(loop, loop)
+            closed = os.path.join(dir, "closed")
+            os.mkdir(closed, 0o000)
+            cases = [("ENOTDIR", "/etc/passwd/enabled", ()), ("ELOOP", loop, ()),
+                     ("EACCES", os.path.join(closed, "enabled"),
+                      # root, but without the capabilities that pass over file modes
+                      ("setpriv", "--bounding-set=-dac_override,-dac_read_search"))]
+            for errno_name, path, wrapper in cases:
+                with self.subTest(errno=errno_name):
+                    result = self.judge(jump_from_file(b"Orvel::Update-Guard::Enabled-By=" + path.encode()),
+                                        wrapper=wrapper)
+                    self.assertEqual(result.returncode, 1, result.stderr)
+                    self.assertIn(b"1.8.0 changes the major version", result.stderr)
+
+    def test_guard_whose_checks_cannot_start_refuses(self):
+        with tempfile.TemporaryDirectory() as dir:
+            lonely = os.path.join(dir, "orvel-update-check")
+            shutil.copy(TOOL, lonely)
+            alone = subprocess.run([lonely], stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60)
+            self.assertEqual(alone.returncode, 4)
+            self.assertIn(b"cannot start", alone.stderr)
+            hook = self.judge(jump_from_file(), tool=lonely)
+            self.assertEqual(hook.returncode, 1)
+            self.assertIn(b"the update is refused: the checks did not run: cannot start", hook.stderr)
 
     def test_truncated_or_foreign_requests_refuse_with_a_reason(self):
         complete = b"VERSION 3\nDir=/nonexistent/\n\norvel-extra 1.0 all none < 2.0 all none /srv/x.deb\n"
@@ -138,10 +254,87 @@ class AptHookInputTest(unittest.TestCase):
                 self.assertEqual(result.stdout, b"")
                 self.assertIn(reason, result.stderr)
 
-    def test_other_options_are_usage_errors(self):
-        result = subprocess.run([TOOL, "--apt-hook", "--json"], stdin=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                timeout=60)
-        self.assertEqual(result.returncode, 2)
+    def test_other_options_and_arguments_are_usage_errors(self):
+        for extra in (["--json"], ["--", "-o", "Dir=/"], ["-o"]):
+            with self.subTest(extra=extra):
+                result = subprocess.run([TOOL, "--apt-hook"] + extra, stdin=subprocess.DEVNULL,
+                                        stderr=subprocess.PIPE, timeout=60)
+                self.assertEqual(result.returncode, 2, result.stderr)
+
+
+class SystemLogTest(unittest.TestCase):
+    """The guard's system log lines, caught on a /dev/log of the test's own."""
+
+    def setUp(self):
+        self._dir = tempfile.TemporaryDirectory()
+        self.socket_path = os.path.join(self._dir.name, "log")
+        self.log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.log.bind(self.socket_path)
+        self.log.settimeout(0)
+
+    def tearDown(self):
+        self.log.close()
+        self._dir.cleanup()
+
+    def received(self):
+        lines = []
+        try:
+            while True:
+                lines.append(self.log.recv(65536).decode())
+        except BlockingIOError:
+            return lines
+
+    def test_refusals_and_unchecked_passes_are_logged(self):
+        wrapper = (PRIVATE_DEV_LOG, self.socket_path)
+        fix = ("fix", "1.6.0.hotfix1", ["orvel-extra=3.0"])
+        with GuardedWorld([MAIN, ("next", "1.8.0", ["1.0+v1.8.0"]), fix]) as world:
+            refused = world.apt_get("install", "orvel-version", "orvel-extra", wrapper=wrapper)
+            self.assertNotEqual(refused.returncode, 0)
+            lines = self.received()
+            # One warning (user facility: <12>) per refusal.
+            self.assertEqual(len(lines), 2, lines)
+            self.assertTrue(all(line.startswith("<12>") and " orvel-update-check[" in line for line in lines), lines)
+            self.assertTrue(lines[0].endswith("update refused: 1.8.0 (linear, major-version-changed), installed 1.7.2, "
+                                              "offered by " + world.url("next")), lines[0])
+            self.assertTrue(lines[1].endswith("update refused: 1.6.0.hotfix1 (hotfix, hotfix-not-allowed), "
+                                              "installed 1.7.2, offered by " + world.url("fix")), lines[1])
+
+            off = world.apt_get("-o", "Orvel::Update-Guard=false", "install", "orvel-version", wrapper=wrapper)
+            self.assertEqual(off.returncode, 0, off.stderr)
+            os.remove(world.guard_switch)
+            removed = world.apt_get("install", "orvel-version", wrapper=wrapper)
+            self.assertEqual(removed.returncode, 0, removed.stderr)
+            notices = self.received()
+            self.assertEqual(len(notices), 2, notices)
+            self.assertTrue(all(line.startswith("<13>") for line in notices), notices)
+            self.assertIn("(Orvel::Update-Guard=false): nothing was checked", notices[0])
+            self.assertIn("(%s is missing: the package orvel-update-guard was removed)" % world.guard_switch,
+                          notices[1])
+
+    def test_unreadable_request_is_logged(self):
+        result = subprocess.run([PRIVATE_DEV_LOG, self.socket_path, TOOL, "--apt-hook"], input=b"garbage\n",
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(result.returncode, 1)
+        lines = self.received()
+        self.assertEqual(len(lines), 1, lines)
+        self.assertIn("update refused: apt did not say which hook protocol it speaks", lines[0])
+
+    def test_no_log_daemon_or_a_stalled_one_holds_no_apt_run(self):
+        stalled = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        stalled.connect(self.socket_path)
+        stalled.setblocking(False)
+        try:
+            while True:
+                stalled.send(b"<14>filler")
+        except BlockingIOError:
+            pass
+        for log in ("-", self.socket_path):
+            with self.subTest(log=log):
+                result = subprocess.run([PRIVATE_DEV_LOG, log, TOOL, "--apt-hook"], input=b"garbage\n",
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(b"the update is refused", result.stderr)
+        stalled.close()
 
 
 if __name__ == "__main__":
