@@ -132,6 +132,47 @@ QString why(const QVector<Refusal>& refusals)
     return text;
 }
 
+// A label value of Prometheus' text format: backslash, double quote and
+// line feed escaped.
+QString labelValue(const QString& text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('"'), QLatin1String("\\\""))
+        .replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+// The verdict as metrics in Prometheus' text format, for the node
+// exporter's textfile collector: no time stamps (the collector adds none
+// either), a HELP and a TYPE line for each metric.
+QString prometheus(bool allowed, const QString& installed, const QVector<Refusal>& refusals)
+{
+    const bool answered = std::none_of(refusals.cbegin(), refusals.cend(), [](const Refusal& refusal) {
+        return refusal.rule == QLatin1String("versions-unknown") || !refusal.sourcesKnown;
+    });
+    QString text = QStringLiteral(
+                       "# HELP orvel_update_allowed Whether the pending apt update may be installed (1) or not (0).\n"
+                       "# TYPE orvel_update_allowed gauge\n"
+                       "orvel_update_allowed %1\n"
+                       "# HELP orvel_update_check_success Whether apt answered every query of the checks (1) or "
+                       "not (0, and the update is refused).\n"
+                       "# TYPE orvel_update_check_success gauge\n"
+                       "orvel_update_check_success %2\n"
+                       "# HELP orvel_update_refusals A version that a check refuses, with the rule it breaks.\n"
+                       "# TYPE orvel_update_refusals gauge\n")
+                       .arg(allowed ? 1 : 0)
+                       .arg(answered ? 1 : 0);
+    for (const Refusal& refusal : refusals)
+        text += QStringLiteral("orvel_update_refusals{check=%1,rule=%2,version=%3} 1\n")
+                    .arg(labelValue(refusal.check), labelValue(refusal.rule), labelValue(refusal.version));
+    text += QStringLiteral("# HELP orvel_update_installed_info The installed Orvel release.\n"
+                           "# TYPE orvel_update_installed_info gauge\n"
+                           "orvel_update_installed_info{version=%1} 1\n")
+                .arg(labelValue(installed));
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -161,11 +202,15 @@ int main(int argc, char** argv)
     const QCommandLineOption jsonOption(
         QStringLiteral("json"), QStringLiteral("Print {\"allowed\": ..., \"installed\": ..., \"invalid_sources\": "
                                                "[...], \"refusals\": [...]} instead."));
+    const QCommandLineOption prometheusOption(
+        QStringLiteral("prometheus"),
+        QStringLiteral("Print the verdict as metrics in Prometheus' text format instead (orvel_update_allowed, "
+                       "orvel_update_check_success, orvel_update_refusals, orvel_update_installed_info)."));
     const QCommandLineOption aptHookOption(
         QStringLiteral("apt-hook"),
         QStringLiteral("Run as apt's pre-install hook: read apt's request from standard input "
                        "(or APT_HOOK_INFO_FD)."));
-    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption, aptHookOption});
+    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption, prometheusOption, aptHookOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("APT-ARG"), QStringLiteral("apt arguments of the pending operation."),
@@ -181,7 +226,8 @@ int main(int argc, char** argv)
                          + QLatin1Char('\n'),
                      UpdateAllowed);
     if (parser.isSet(aptHookOption)) {
-        for (const QCommandLineOption& other : {logOption, levelOption, explainOption, whyOption, jsonOption})
+        for (const QCommandLineOption& other :
+             {logOption, levelOption, explainOption, whyOption, jsonOption, prometheusOption})
             if (parser.isSet(other))
                 return usageError(parser, QStringLiteral("--apt-hook takes no other option"));
         if (!parser.positionalArguments().isEmpty())
@@ -196,6 +242,8 @@ int main(int argc, char** argv)
         return usageError(parser, QStringLiteral("--log-level needs --log"));
     if (parser.isSet(logOption) && parser.value(logOption).isEmpty())
         return usageError(parser, QStringLiteral("--log needs a file name"));
+    if (parser.isSet(prometheusOption) && (parser.isSet(jsonOption) || parser.isSet(whyOption)))
+        return usageError(parser, QStringLiteral("--prometheus cannot be combined with --json or --why"));
     if (parser.isSet(explainOption) && parser.isSet(logOption))
         return usageError(parser, QStringLiteral("--explain and --log cannot be combined"));
 
@@ -248,7 +296,9 @@ int main(int argc, char** argv)
 
     const QVector<Refusal> refusals = manager.getRefusals();
     QString verdict;
-    if (parser.isSet(jsonOption)) {
+    if (parser.isSet(prometheusOption)) {
+        verdict = prometheus(allowed, manager.getCurrentOrvelVersion(), refusals);
+    } else if (parser.isSet(jsonOption)) {
         QJsonArray refusalObjects;
         for (const Refusal& refusal : refusals)
             refusalObjects.append(QJsonObject{{QStringLiteral("check"), refusal.check},

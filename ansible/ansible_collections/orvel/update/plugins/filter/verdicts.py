@@ -1,0 +1,37 @@
+# -*- coding: utf-8 -*-
+# SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+# SPDX-License-Identifier: LGPL-2.1-or-later
+"""Lines for people from the results of orvel.update.update_info."""
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+
+def refusal_line(refusal):
+    """'1.8.0 (linear, major-version-changed) offered by SOURCE, ...' for one refusal."""
+    line = '%s (%s, %s)' % (refusal.get('version') or 'versions unknown', refusal.get('check'), refusal.get('rule'))
+    if not refusal.get('sources_known', True):
+        line += ', sources unknown: apt could not list them'
+    if refusal.get('sources'):
+        line += ' offered by ' + ', '.join(refusal['sources'])
+    return line
+
+
+def host_verdict(host, hostvars, result_name='orvel_update'):
+    """'HOST: allowed|refused|failed|not checked ...' from the host's registered result."""
+    result = hostvars.get(host, {}).get(result_name)
+    if not result or result.get('skipped'):
+        return '%s: not checked (unreachable, or not reached yet)' % host
+    installed = result.get('installed') or '(unknown)'
+    if result.get('failed') and 'allowed' not in result:
+        return '%s: failed, nothing checked: %s' % (host, result.get('msg', ''))
+    if result.get('allowed'):
+        return '%s: allowed, installed %s' % (host, installed)
+    verdict = 'refused and failed' if result.get('failed') else 'refused'
+    return '%s: %s, installed %s: %s' % (host, verdict, installed,
+                                         '; '.join(refusal_line(refusal) for refusal in result.get('refusals', [])))
+
+
+class FilterModule(object):
+    def filters(self):
+        return {'refusal_line': refusal_line, 'host_verdict': host_verdict}

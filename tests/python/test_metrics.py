@@ -1,0 +1,190 @@
+# SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+# SPDX-License-Identifier: LGPL-2.1-or-later
+
+"""orvel-update-check --prometheus, checked by Prometheus' promtool, and the
+writer of the node exporter's metrics file with its units and apt hook."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import threading
+import unittest
+
+from aptworld import AptWorld
+
+TOOL = os.environ["ORVEL_UPDATE_CHECK"]
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
+WRITER = os.path.join(SOURCE_DIR, "tools", "orvel-update-metrics")
+MAIN = ("main", "1.7.5", ["1.0+v1.7.5"])
+
+
+def metrics(*options):
+    return subprocess.run([TOOL, "--prometheus"] + list(options), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          universal_newlines=True, timeout=120)
+
+
+def read(path):
+    with open(path) as text:
+        return text.read()
+
+
+def samples(text):
+    """The sample lines: {series: value}."""
+    return {line.rpartition(" ")[0]: line.rpartition(" ")[2] for line in text.splitlines()
+            if line and not line.startswith("#")}
+
+
+class PrometheusOutputTest(unittest.TestCase):
+    def promtool_accepts(self, text):
+        result = subprocess.run(["promtool", "check", "metrics"], input=text, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, universal_newlines=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stdout + text)
+
+    def test_allowed_refused_and_failed_worlds(self):
+        quoted = 'fix"\\1'
+        worlds = {
+            "allowed": ([MAIN], 0, {"orvel_update_allowed": "1", "orvel_update_check_success": "1",
+                                    'orvel_update_installed_info{version="1.7.2"}': "1"}),
+            "refused": ([MAIN, ("next", "1.8.0", ["1.0+v1.8.0"]), ("fix", "1.6.0.hotfix1", [])], 1,
+                        {"orvel_update_allowed": "0", "orvel_update_check_success": "1",
+                         'orvel_update_refusals{check="linear",rule="major-version-changed",version="1.8.0"}': "1",
+                         'orvel_update_refusals{check="hotfix",rule="hotfix-not-allowed",version="1.6.0.hotfix1"}':
+                             "1",
+                         'orvel_update_installed_info{version="1.7.2"}': "1"}),
+            # A release version that needs escaping in a label value.
+            "escaped": ([MAIN, ("odd", "1.6.0.hotfix" + quoted, [])], 1,
+                        {'orvel_update_refusals{check="hotfix",rule="hotfix-not-allowed",'
+                         'version="1.6.0.hotfixfix\\"\\\\1"}': "1"}),
+        }
+        for name, (repos, status, expected) in worlds.items():
+            with self.subTest(world=name), AptWorld("1.7.2", repos):
+                result = metrics()
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.promtool_accepts(result.stdout)
+                found = samples(result.stdout)
+                for series, value in expected.items():
+                    self.assertEqual(found.get(series), value, result.stdout)
+                for line in result.stdout.splitlines():
+                    if not line.startswith("#"):
+                        # A value and no time stamp after the series.
+                        after = line[line.rfind("}") + 1:] if "}" in line else line.partition(" ")[2]
+                        self.assertEqual(len(after.split()), 1, line)
+
+        with AptWorld("1.7.2", [MAIN]) as world:
+            with open(os.path.join(world.dir, "apt", "sources.list"), "a") as sources:
+                sources.write("this is no sources line\n")
+            result = metrics()
+            self.assertEqual(result.returncode, 1)
+            self.promtool_accepts(result.stdout)
+            found = samples(result.stdout)
+            self.assertEqual((found["orvel_update_allowed"], found["orvel_update_check_success"]), ("0", "0"))
+            self.assertEqual(found['orvel_update_refusals{check="linear",rule="versions-unknown",version=""}'], "1")
+
+    def test_prometheus_combines_with_no_other_output(self):
+        for other in ("--json", "--why"):
+            with self.subTest(other=other):
+                self.assertEqual(metrics(other).returncode, 2)
+
+
+class MetricsWriterTest(unittest.TestCase):
+    def write(self, path, tool=TOOL):
+        return subprocess.run([WRITER], env=dict(os.environ, ORVEL_UPDATE_METRICS_FILE=path, ORVEL_UPDATE_CHECK=tool),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True, timeout=120)
+
+    def test_a_reader_never_sees_half_a_file(self):
+        with AptWorld("1.7.2", [MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
+            path = os.path.join(world.dir, "textfile", "orvel-update.prom")
+            self.assertEqual(self.write(path).returncode, 0)
+            whole = read(path)
+            self.assertIn("orvel_update_allowed 0\n", whole)
+            seen = []
+            done = threading.Event()
+
+            def reader_loop():
+                while not done.is_set():
+                    with open(path) as metrics_file:
+                        seen.append(metrics_file.read())
+
+            reader = threading.Thread(target=reader_loop)
+            reader.start()
+            try:
+                for _ in range(30):
+                    self.assertEqual(self.write(path).returncode, 0)
+            finally:
+                done.set()
+                reader.join()
+            self.assertGreater(len(seen), 30)
+            self.assertEqual(set(seen), {whole})
+            # Only the metrics file is left: no temporary file for the collector to read.
+            self.assertEqual(os.listdir(os.path.dirname(path)), ["orvel-update.prom"])
+            self.assertEqual(os.stat(path).st_mode & 0o777, 0o644)
+
+    def test_a_failing_tool_leaves_refusing_metrics_not_the_old_verdict(self):
+        with AptWorld("1.7.2", [MAIN]) as world:
+            path = os.path.join(world.dir, "orvel-update.prom")
+            self.assertEqual(self.write(path).returncode, 0)
+            self.assertIn("orvel_update_allowed 1\n", read(path))
+            broken = os.path.join(world.dir, "broken-tool")
+            with open(broken, "w") as tool:
+                tool.write("#!/bin/sh\necho 'update allowed'\nexit 4\n")
+            os.chmod(broken, 0o755)
+            result = self.write(path, broken)
+            self.assertNotEqual(result.returncode, 0)
+            self.assertIn("failed (exit status 4)", result.stderr)
+            text = read(path)
+            found = samples(text)
+            self.assertEqual((found["orvel_update_allowed"], found["orvel_update_check_success"]), ("0", "0"))
+            subprocess.run(["promtool", "check", "metrics"], input=text, universal_newlines=True, check=True)
+
+    def test_apt_update_refreshes_the_metrics(self):
+        # The apt hook as installed, pointing at the writer of this tree.
+        with AptWorld("1.7.2", [MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
+            sources = os.path.join(world.dir, "apt", "sources.list")
+            offered = read(sources)
+            with open(sources, "w") as lines:
+                lines.write("".join(line for line in offered.splitlines(True) if "/repos/next" not in line))
+            path = os.path.join(world.dir, "orvel-update.prom")
+            installed = os.path.join(world.dir, "orvel-update-metrics")
+            with open(installed, "w") as wrapper:
+                wrapper.write("#!/bin/sh\nORVEL_UPDATE_METRICS_FILE='%s' ORVEL_UPDATE_CHECK='%s' exec '%s'\n"
+                              % (path, TOOL, WRITER))
+            os.chmod(installed, 0o755)
+            text = read(os.path.join(SOURCE_DIR, "etc", "apt", "apt.conf.d", "60orvel-update-metrics"))
+            with open(os.path.join(world.dir, "apt", "apt.conf.d", "60orvel-update-metrics"), "w") as hook:
+                hook.write(text.replace("/usr/libexec/orvel-update-metrics/orvel-update-metrics", installed))
+            update = world.apt_get("update")
+            self.assertEqual(update.returncode, 0, update.stderr)
+            self.assertIn("orvel_update_allowed 1\n", read(path))
+            # A repository that offers a major-version jump is added.
+            with open(sources, "w") as lines:
+                lines.write(offered)
+            update = world.apt_get("update")
+            self.assertEqual(update.returncode, 0, update.stderr)
+            self.assertIn('orvel_update_refusals{check="linear",rule="major-version-changed",version="1.8.0"} 1',
+                          read(path))
+
+
+class SystemdUnitsTest(unittest.TestCase):
+    def test_systemd_accepts_the_units(self):
+        # systemd-analyze checks that ExecStart exists: the writer where the
+        # package installs it, in a private mount namespace.
+        units = os.path.join(SOURCE_DIR, "etc", "systemd")
+        with tempfile.TemporaryDirectory() as libexec:
+            os.mkdir(os.path.join(libexec, "orvel-update-metrics"))
+            shutil.copy(WRITER, os.path.join(libexec, "orvel-update-metrics", "orvel-update-metrics"))
+            result = subprocess.run(
+                ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                 'mount --bind "$0" /usr/libexec && exec systemd-analyze verify --man=no "$@"', libexec,
+                 os.path.join(units, "orvel-update-metrics.service"), os.path.join(units, "orvel-update-metrics.timer")],
+                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, universal_newlines=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertEqual(result.stdout, "")
+        with open(os.path.join(units, "orvel-update-metrics.timer")) as timer:
+            text = timer.read()
+        self.assertIn("OnBootSec=0\n", text)
+        self.assertIn("OnUnitActiveSec=15min\n", text)
+
+
+if __name__ == "__main__":
+    unittest.main()
