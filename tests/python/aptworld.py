@@ -46,13 +46,13 @@ class AptWorld:
         library at this world."""
         return {"APT_CONFIG": os.path.join(self.dir, "apt.conf"), "ORVEL_SYSROOT": os.path.join(self.dir, "sysroot")}
 
-    def apt_get(self, *args, path=None, wrapper=(), stdin=None):
-        """Runs apt-get -y ARGS in this world (with PATH when given, under
-        the command wrapper when given)."""
+    def apt_get(self, *args, path=None, wrapper=(), stdin=None, program="apt-get"):
+        """Runs apt-get -y ARGS (or PROGRAM -y ARGS) in this world (with PATH
+        when given, under the command wrapper when given)."""
         env = dict(os.environ, **self.settings())
         if path:
             env["PATH"] = path
-        return subprocess.run(list(wrapper) + ["apt-get", "-y"] + list(args), stdout=subprocess.PIPE,
+        return subprocess.run(list(wrapper) + [program, "-y"] + list(args), stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, stdin=stdin, universal_newlines=True, env=env, timeout=120)
 
     @contextlib.contextmanager

@@ -152,6 +152,14 @@ class AptHookTest(unittest.TestCase):
                     self.assertIn("offered by " + deb, result.stderr)
                     self.assertNotIn("offered by " + world.url("main"), result.stderr)
 
+    def test_apt_front_end_stops_a_local_file_too(self):
+        with GuardedWorld([MAIN]) as world:
+            deb = world.local_deb("1.0+v1.8.0")
+            result = world.apt_get("install", deb, program="apt")
+            self.assertNotEqual(result.returncode, 0)
+            self.assertIn("offered by " + deb, result.stderr)
+            self.assertFalse(world.unpacked(), world.dpkg_calls())
+
     def test_request_on_apt_info_fd_is_read_there(self):
         # apt's standard input is left as it was: here, nothing to read.
         info_fd = ("-o", "DPkg::Tools::Options::%s::InfoFD=20" % TOOL)
