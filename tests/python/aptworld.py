@@ -84,14 +84,8 @@ class AptWorld:
     def local_deb(self, version, package="orvel-version"):
         """Builds a .deb of package at version outside the repositories, as a
         user downloads one, and returns its path."""
-        root = tempfile.mkdtemp(dir=self.dir)
-        os.mkdir(os.path.join(root, "DEBIAN"))
-        with open(os.path.join(root, "DEBIAN", "control"), "w") as control:
-            control.write("Package: %s\nVersion: %s\nArchitecture: all\nMaintainer: Orvel test <test@orvel.invalid>\n"
-                          "Description: a local package file\n" % (package, version))
-        path = os.path.join(self.dir, "%s_%s_all.deb" % (package, version))
-        subprocess.run(["dpkg-deb", "--root-owner-group", "--build", root, path], check=True, stdout=subprocess.DEVNULL)
-        return path
+        return subprocess.run([os.path.join(SUPPORT_DIR, "make-deb"), package, version, self.dir], check=True,
+                              stdout=subprocess.PIPE, universal_newlines=True).stdout.strip()
 
     def dpkg_calls(self):
         """The arguments of each call of the world's dpkg (with debs)."""

@@ -20,6 +20,10 @@ PYTHON311 = "/usr/bin/python3.11"
 MAIN = ("main", "1.7.5", ["1.0+v1.7.5", "orvel-extra=2.0"])
 NEXT = ("next", "1.8.0", ["1.0+v1.8.0"])
 FIX = ("fix", "1.6.0.hotfix1", ["orvel-extra=3.0"])
+# What the tool prints for a refused major-version jump.
+REFUSED = ('{"allowed":false,"installed":"1.7.2","invalid_sources":["file:/srv/next"],"refusals":'
+           '[{"check":"linear","rule":"major-version-changed","version":"1.8.0","installed":"1.7.2",'
+           '"sources":["file:/srv/next"],"message":"1.8.0 changes the major version","sources_known":true}]}')
 # In play order: with serial 1, "jump" is the first refused host.
 HOSTS = [("allowed", [MAIN], "local"), ("jump", [MAIN, NEXT], "local"), ("hotfix", [MAIN, FIX], "local"),
          ("remote", [MAIN], "ssh")]
@@ -105,9 +109,6 @@ class ModuleFailureTest(unittest.TestCase):
         return result
 
     def test_a_tool_that_fails_or_lies_fails_the_task(self):
-        refused = ('{"allowed":false,"installed":"1.7.2","invalid_sources":["file:/srv/next"],"refusals":'
-                   '[{"check":"linear","rule":"major-version-changed","version":"1.8.0","installed":"1.7.2",'
-                   '"sources":["file:/srv/next"],"message":"1.8.0 changes the major version","sources_known":true}]}')
         cases = {
             "missing": (None, "was not found on the managed node"),
             "usage error": ("echo 'usage' >&2; exit 2", "failed with exit status 2: usage"),
@@ -115,8 +116,8 @@ class ModuleFailureTest(unittest.TestCase):
             "garbled": ("echo 'update allowed'; exit 0", "printed no JSON verdict"),
             "allowed with status 1": ("echo '{\"allowed\":true,\"installed\":\"1.7.2\",\"invalid_sources\":[],"
                                       "\"refusals\":[]}'; exit 1", "disagrees with its exit status 1"),
-            "refused with status 0": ("echo '%s'; exit 0" % refused, "disagrees with its exit status 0"),
-            "allowed with refusals": ("echo '%s'; exit 0" % refused.replace('"allowed":false', '"allowed":true'),
+            "refused with status 0": ("echo '%s'; exit 0" % REFUSED, "disagrees with its exit status 0"),
+            "allowed with refusals": ("echo '%s'; exit 0" % REFUSED.replace('"allowed":false', '"allowed":true'),
                                       "an allowed update with refusals"),
             "no refusals list": ("echo '{\"allowed\":true,\"installed\":\"1.7.2\",\"invalid_sources\":[]}'",
                                  'refusals\\" is not a list'),
@@ -130,16 +131,13 @@ class ModuleFailureTest(unittest.TestCase):
                 self.assertNotIn('"allowed": true', result.stdout)
 
     def test_refusal_under_both_interpreters_and_fail_when_refused(self):
-        refused = ('{"allowed":false,"installed":"1.7.2","invalid_sources":["file:/srv/next"],"refusals":'
-                   '[{"check":"linear","rule":"major-version-changed","version":"1.8.0","installed":"1.7.2",'
-                   '"sources":["file:/srv/next"],"message":"1.8.0 changes the major version","sources_known":true}]}')
-        script = "[ \"$1 $2\" = '--json --' ] || exit 2\necho '%s'\nexit 1\n" % refused
+        script = "[ \"$1 $2\" = '--json --' ] || exit 2\necho '%s'\nexit 1\n" % REFUSED
         for python in (PYTHON37, PYTHON311):
             with self.subTest(python=python):
                 result = self.run_module(script, python)
                 self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
                 verdict = json.loads(result.stdout.partition(" | SUCCESS => ")[2])
-                self.assertEqual(verdict["refusals"], json.loads(refused)["refusals"])
+                self.assertEqual(verdict["refusals"], json.loads(REFUSED)["refusals"])
                 self.assertEqual((verdict["allowed"], verdict["changed"]), (False, False))
         failed = self.run_module(script, args="fail_when_refused=true")
         self.assertIn("localhost | FAILED!", failed.stdout)
