@@ -14,12 +14,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <cerrno>
 #include <csignal>
 #include <vector>
 
 #include <poll.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -76,6 +79,42 @@ int utf8SequenceAt(const QByteArray& bytes, int at)
     return decoded.contains(QChar::ReplacementCharacter) ? 0 : length;
 }
 
+// bash reads these at its start (options, start-up files, functions), and
+// they change what the pipelines do; the locale is set, not inherited.
+bool changesWhatChildrenPrint(const QByteArray& name)
+{
+    static const QByteArray dropped[] = {"LANG",     "LANGUAGE", "SHELLOPTS",  "BASHOPTS",      "BASH_ENV",
+                                         "ENV",      "CDPATH",   "GLOBIGNORE", "POSIXLY_CORRECT"};
+    return name.startsWith("LC_") || name.startsWith("BASH_FUNC_")
+        || std::find(std::begin(dropped), std::end(dropped), name) != std::end(dropped);
+}
+
+// This process's environment as children get it, read at every run: the
+// caller may change it between runs.
+std::vector<QByteArray> childEnvironment()
+{
+    std::vector<QByteArray> entries;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const QByteArray text(*entry);
+        if (!changesWhatChildrenPrint(text.left(text.indexOf('='))))
+            entries.push_back(text);
+    }
+    // C: apt's own texts (the queries read them), and any byte a single
+    // character to awk, sed and sort, whatever the caller's locale.
+    entries.push_back(QByteArrayLiteral("LC_ALL=C"));
+    return entries;
+}
+
+std::vector<char*> pointersTo(std::vector<QByteArray>& words)
+{
+    std::vector<char*> pointers;
+    pointers.reserve(words.size() + 1);
+    for (QByteArray& word : words)
+        pointers.push_back(word.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 } // namespace
 
 QString ChildProcess::textFromBytes(const QByteArray& bytes, bool utf8)
@@ -130,10 +169,9 @@ ChildProcess::Result ChildProcess::run(const QString& program, const QStringList
     words.push_back(QFile::encodeName(path));
     for (const QString& argument : arguments)
         words.push_back(bytesFromText(argument));
-    std::vector<char*> argv;
-    for (QByteArray& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = pointersTo(words);
+    std::vector<QByteArray> environment = childEnvironment();
+    const std::vector<char*> environmentPointers = pointersTo(environment);
 
     Pipe input;
     Pipe output;
@@ -141,7 +179,8 @@ ChildProcess::Result ChildProcess::run(const QString& program, const QStringList
     if (!input.open() || !output.open() || !error.open())
         return result;
     const QDeadlineTimer deadline(timeoutMs);
-    ProcessLaunch launch(argv.front(), argv.data(), input.read.get(), output.write.get(), error.write.get());
+    ProcessLaunch launch(argv.front(), argv.data(), environmentPointers.data(), input.read.get(), output.write.get(),
+                         error.write.get());
     if (!launch.started())
         return result;
     // The supervisor has copies of its own. Nothing is ever written to the
@@ -155,8 +194,10 @@ ChildProcess::Result ChildProcess::run(const QString& program, const QStringList
     bool withinLimit = true;
     while (!exited && withinLimit) {
         const int remaining = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 1 << 30));
-        if (remaining == 0)
+        if (remaining == 0) {
+            result.timedOutAfterMs = timeoutMs;
             break;
+        }
         pollfd watched[3] = {{output.read.get(), POLLIN, 0}, {error.read.get(), POLLIN, 0}, {launch.exitNotifier(), POLLIN, 0}};
         const int ready = ::poll(watched, 3, remaining);
         if (ready < 0 && errno != EINTR)
@@ -199,8 +240,7 @@ void endChildrenAndExit(int signal)
     if (interrupted.exchange(true))
         for (;;)
             ::pause();
-    pid_t targets[256];
-    ProcessGroup::end(targets, ProcessGroup::childTargets(targets, 256));
+    ProcessGroup::endStarted();
     ::_exit(128 + signal);
 }
 

@@ -17,12 +17,18 @@
  * process of it is reaped, so that no part of a pipeline outlives the call
  * and no zombie stays behind.
  *
- * In a caller with SIGCHLD at its default on Linux 5.4 or later, the child
- * is waited for through a pidfd. Everywhere else (SIGCHLD ignored or
- * handled, as daemons and programs that reap every child have it; kernels
- * from 4.15 to 5.3) a supervisor process that no one else can wait for
- * starts the child and keeps its status: the caller gets the same answers
- * (ProcessLaunch).
+ * A supervisor process that no one else can wait for starts the child and
+ * keeps its status, so every caller gets the same answers whatever it does
+ * with SIGCHLD or other children, on every kernel from Linux 4.15 on; if the
+ * caller dies, the supervisor ends the group (ProcessLaunch).
+ *
+ * Children run in this process's environment, except for what would change
+ * what apt, bash and the text tools print rather than what they look at:
+ * they run under LC_ALL=C (apt's own, untranslated texts, and bytes taken as
+ * bytes), and without LANG, LANGUAGE, the other LC_ variables, bash's
+ * start-up file, options and exported functions (BASH_ENV, ENV, SHELLOPTS,
+ * BASHOPTS, BASH_FUNC_...), CDPATH, GLOBIGNORE or POSIXLY_CORRECT. PATH,
+ * APT_CONFIG, proxies and the rest are inherited.
  *
  * This is the only place in the project that starts child processes.
  */
@@ -45,6 +51,8 @@ public:
         /// Whatever the child wrote to standard error (up to the limit), also
         /// after a failure.
         QByteArray standardError;
+        /// The time limit when the child did not finish within it, else 0.
+        int timedOutAfterMs = 0;
 
         /// Succeeded and exited with code 0.
         bool exitedCleanly() const { return succeeded && exitCode == 0; }
@@ -54,6 +62,15 @@ public:
         /// line after it).
         QString standardOutputText() const { return decoded(standardOutput); }
         QString standardErrorText() const { return decoded(standardError); }
+        /// What a log says of a failed run: its standard error, after the
+        /// time limit when the run did not finish within it.
+        QString failureText() const
+        {
+            if (timedOutAfterMs == 0)
+                return standardErrorText();
+            const QString timedOut = QStringLiteral("timed out after %1 ms").arg(timedOutAfterMs);
+            return standardError.isEmpty() ? timedOut : timedOut + QStringLiteral(": ") + standardErrorText();
+        }
 
     private:
         static QString decoded(const QByteArray& bytes)
@@ -64,8 +81,9 @@ public:
 
     /**
      * Runs @p program (looked up on PATH unless it contains a slash) with
-     * @p arguments, in this process's environment and working directory,
-     * with an input that ends at once and every signal at its default.
+     * @p arguments, in the environment described above and this process's
+     * working directory, with an input that ends at once and every signal
+     * at its default.
      *
      * Arguments are encoded with bytesFromText().
      * An argument or program text holding a NUL character cannot be handed
@@ -93,9 +111,10 @@ public:
     /**
      * For a program's main(), before it starts children: on SIGINT, SIGTERM
      * or SIGHUP (each unless ignored from the start, as nohup leaves
-     * SIGHUP), every child this process has running is ended with its group
-     * as a run's end does, and the program exits with 128 + the signal. The
-     * children of other libraries in the process are found and ended too.
+     * SIGHUP), every child that run() has running is ended with its group
+     * as a run's end does, and the program exits with 128 + the signal.
+     * Nothing else is signalled: not the caller's group, nor a child that
+     * the program inherited across exec.
      */
     static void endChildrenOnInterrupt();
 };

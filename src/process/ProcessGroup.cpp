@@ -3,6 +3,7 @@
 
 #include "ProcessGroup.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -189,21 +190,37 @@ bool ProcessGroup::end(const pid_t* targets, int count, pid_t watched)
     return watchedReaped;
 }
 
-int ProcessGroup::childTargets(pid_t* into, int capacity)
+namespace {
+// Lock-free, so that a signal handler may read it while a thread writes.
+std::atomic<pid_t> trackedGroups[ProcessGroup::TrackedCapacity];
+static_assert(std::atomic<pid_t>::is_always_lock_free, "the groups are read in signal handlers");
+}
+
+bool ProcessGroup::track(pid_t group)
 {
-    const pid_t self = ::getpid();
-    const pid_t ownGroup = ::getpgrp();
-    int stored = 0;
-    forEachProcess([&](const ProcessEntry& entry) {
-        if (entry.parent != self)
+    for (std::atomic<pid_t>& slot : trackedGroups) {
+        pid_t empty = 0;
+        if (slot.compare_exchange_strong(empty, group))
             return true;
-        const pid_t target = entry.group != ownGroup ? -entry.group : entry.pid;
-        bool known = false;
-        for (int i = 0; i < stored && !known; ++i)
-            known = into[i] == target;
-        if (!known)
-            into[stored++] = target;
-        return stored < capacity;
-    });
-    return stored;
+    }
+    return false;
+}
+
+void ProcessGroup::forget(pid_t group)
+{
+    for (std::atomic<pid_t>& slot : trackedGroups) {
+        pid_t expected = group;
+        if (slot.compare_exchange_strong(expected, 0))
+            return;
+    }
+}
+
+void ProcessGroup::endStarted()
+{
+    pid_t targets[TrackedCapacity];
+    int count = 0;
+    for (const std::atomic<pid_t>& slot : trackedGroups)
+        if (const pid_t group = slot.load())
+            targets[count++] = -group;
+    end(targets, count);
 }

@@ -33,10 +33,20 @@ public:
     static bool end(const pid_t* targets, int count, pid_t watched = 0);
 
     /**
-     * Stores in @p into the kill(2) targets for this process's running
-     * children: the group of each child that leads one other than ours,
-     * else the child alone. Returns how many it stored (at most
-     * @p capacity); none without /proc.
+     * Keeps @p group as one this process started, for endStarted(), until
+     * forget(). False when too many are kept already: the caller must not
+     * run it then. Safe against a signal handler on any thread.
      */
-    static int childTargets(pid_t* into, int capacity);
+    static bool track(pid_t group);
+    static void forget(pid_t group);
+
+    /**
+     * Ends every group kept by track(), and only those: whatever else runs
+     * in this process's group, or was inherited across exec, is not ours
+     * to end. Needs no /proc.
+     */
+    static void endStarted();
+
+    /// How many groups can be kept at once.
+    static constexpr int TrackedCapacity = 256;
 };

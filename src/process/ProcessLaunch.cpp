@@ -7,25 +7,16 @@
 #include "RawSyscall.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <csignal>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/prctl.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#ifndef P_PIDFD
-#define P_PIDFD 3
-#endif
-#ifndef CLONE_PIDFD
-#define CLONE_PIDFD 0x00001000
-#endif
-
-extern char** environ;
 
 // What the processes of a launch need and report. It lives in memory that
 // they share with this process; they must not allocate or take locks.
@@ -38,7 +29,7 @@ struct ProcessLaunch::Shared {
     int error;
     int lifeline;            // the supervisor's end of the pipe that tells its end
     int descriptorLimit;     // descriptors to close where neither close_range() nor /proc is there
-    bool ownGroup;           // the program leads a new process group (no supervisor)
+    pid_t caller;            // this process: while it is the supervisor's parent, the run goes on
     volatile int startError; // errno of a program that could not be started
     volatile int waitStatus; // the program's wait status, as the supervisor saw it
     volatile int waited;     // 1 once waitStatus holds it
@@ -50,26 +41,6 @@ namespace {
 // the program's stack too), then the shared data.
 constexpr size_t SupervisorStackSize = 96 * 1024;
 constexpr size_t ProgramStackSize = 32 * 1024;
-
-// 1 when this kernel waits through pidfds, -1 when not, 0 before the first
-// launch asked.
-std::atomic<int> pidfdWaiting{0};
-
-bool pidfdsCanWait()
-{
-    int known = pidfdWaiting.load(std::memory_order_relaxed);
-    if (known == 0) {
-        // EBADF: the kernel knows P_PIDFD (Linux 5.4 on) and has no such
-        // descriptor; older kernels answer EINVAL.
-        siginfo_t info{};
-        known = RawSyscall::call(SYS_waitid, P_PIDFD, INT_MAX, reinterpret_cast<long>(&info), WEXITED | WNOHANG, 0)
-                == -EBADF
-            ? 1
-            : -1;
-        pidfdWaiting.store(known, std::memory_order_relaxed);
-    }
-    return known > 0;
-}
 
 // The program's process: every signal back to its default (callers such as
 // Python ignore SIGPIPE, which would otherwise reach a pipeline's commands)
@@ -84,9 +55,7 @@ __attribute__((no_sanitize("address", "undefined"))) int runProgram(void* argume
     const unsigned long none = 0;
     call(SYS_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&none), 0, sizeof none);
 
-    long failed = data->ownGroup ? call(SYS_setpgid, 0, 0) : 0;
-    if (failed >= 0)
-        failed = call(SYS_dup2, data->input, STDIN_FILENO);
+    long failed = call(SYS_dup2, data->input, STDIN_FILENO);
     if (failed >= 0)
         failed = call(SYS_dup2, data->output, STDOUT_FILENO);
     if (failed >= 0)
@@ -137,10 +106,23 @@ __attribute__((no_sanitize("address", "undefined"))) void closeAllBut(int keep, 
     call(SYS_close, directory);
 }
 
+// The caller is gone (the kernel said so with the parent-death signal): end
+// the whole run as ProcessGroup::end would, this supervisor included.
+__attribute__((no_sanitize("address", "undefined"), noreturn)) void endOrphanedRun()
+{
+    using RawSyscall::call;
+    call(SYS_kill, 0, SIGTERM); // our own signals stay blocked
+    const timespec grace{ProcessGroup::TerminationGraceMs / 1000, (ProcessGroup::TerminationGraceMs % 1000) * 1000000L};
+    call(SYS_nanosleep, reinterpret_cast<long>(&grace), 0);
+    for (;;)
+        call(SYS_kill, 0, SIGKILL);
+}
+
 // The supervisor: our child, without exit signal, leader of the new process
 // group. It starts the program, waits for it, keeps its status, says so
 // through the lifeline and exits. It never execs (an exec would restore
-// SIGCHLD as exit signal), and its signals stay blocked.
+// SIGCHLD as exit signal), and its signals stay blocked: it takes SIGCHLD
+// with sigtimedwait, for the program's end and for the caller's death.
 __attribute__((no_sanitize("address", "undefined"))) int supervise(void* argument)
 {
     using RawSyscall::call;
@@ -148,6 +130,9 @@ __attribute__((no_sanitize("address", "undefined"))) int supervise(void* argumen
     // Its own copy of the signal table: the program must be waitable here.
     RawSyscall::setDefaultAction(SIGCHLD);
     call(SYS_setpgid, 0, 0);
+    call(SYS_prctl, PR_SET_PDEATHSIG, SIGCHLD);
+    if (call(SYS_getppid) != data->caller)
+        endOrphanedRun();
 
     // CLONE_VFORK: the supervisor waits here until the program has exec'd,
     // so the program may run on the supervisor's stack. (The C library's
@@ -158,11 +143,17 @@ __attribute__((no_sanitize("address", "undefined"))) int supervise(void* argumen
         data->startError = EAGAIN;
     } else {
         closeAllBut(data->lifeline, data->descriptorLimit);
+        const unsigned long childSignal = 1UL << (SIGCHLD - 1);
         int status = 0;
         long waited;
-        do
-            waited = call(SYS_wait4, program, reinterpret_cast<long>(&status), __WALL, 0);
-        while (waited == -EINTR);
+        // SIGCHLD stays pending while blocked: one that comes between a
+        // look and the wait ends the wait at once.
+        while ((waited = call(SYS_wait4, program, reinterpret_cast<long>(&status), __WALL | WNOHANG, 0)) == 0
+               || waited == -EINTR) {
+            if (call(SYS_getppid) != data->caller)
+                endOrphanedRun();
+            call(SYS_rt_sigtimedwait, reinterpret_cast<long>(&childSignal), 0, 0, sizeof childSignal);
+        }
         data->waitStatus = status;
         data->waited = waited == program ? 1 : 0;
     }
@@ -185,7 +176,7 @@ int descriptorLimit()
 // a launch start with everything blocked (the program until its signals are
 // back at their defaults, the supervisor for good). A handler that ends our
 // children (ChildProcess::endChildrenOnInterrupt) then finds them in their
-// group.
+// group and known to ProcessGroup.
 template <typename Start>
 void withSignalsBlocked(Start start)
 {
@@ -204,14 +195,8 @@ constexpr size_t ProcessLaunch::MappingSize()
     return SupervisorStackSize + ((sizeof(Shared) + 4095) & ~size_t(4095));
 }
 
-bool ProcessLaunch::waitsDirectly()
-{
-    struct sigaction action = {};
-    return ::sigaction(SIGCHLD, nullptr, &action) == 0 && action.sa_handler == SIG_DFL
-        && (action.sa_flags & SA_NOCLDWAIT) == 0 && pidfdsCanWait();
-}
-
-ProcessLaunch::ProcessLaunch(const char* path, char* const* argv, int input, int output, int error)
+ProcessLaunch::ProcessLaunch(const char* path, char* const* argv, char* const* environment, int input, int output,
+                             int error)
 {
     void* mapping = ::mmap(nullptr, MappingSize(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
                            -1, 0);
@@ -219,74 +204,42 @@ ProcessLaunch::ProcessLaunch(const char* path, char* const* argv, int input, int
         return;
     m_mapping = static_cast<char*>(mapping);
     m_shared = new (m_mapping + SupervisorStackSize)
-        Shared{path, argv, environ, input, output, error, -1, 0, false, 0, 0, 0};
-    // A kernel that refuses CLONE_PIDFD although it waits through pidfds
-    // (a sandbox's filter) started nothing: supervise this and later runs.
-    if (!waitsDirectly() || (!startDirectly() && pidfdWaiting.load() < 0))
-        startSupervised();
+        Shared{path, argv, environment, input, output, error, -1, descriptorLimit(), ::getpid(), 0, 0, 0};
+    start();
 }
 
-bool ProcessLaunch::startDirectly()
-{
-    m_shared->ownGroup = true;
-    int pidfd = -1;
-    int cloneError = 0;
-    withSignalsBlocked([&] {
-        // We wait here until the program has exec'd.
-        m_pid = ::clone(runProgram, m_mapping + SupervisorStackSize, CLONE_VM | CLONE_VFORK | CLONE_PIDFD | SIGCHLD,
-                        m_shared, &pidfd);
-        cloneError = errno;
-    });
-    if (m_pid < 0) {
-        m_pid = 0;
-        if (cloneError == EINVAL)
-            pidfdWaiting.store(-1);
-        return false;
-    }
-    if (pidfd < 0) {
-        // A kernel that ignores CLONE_PIDFD: the program runs, and nothing
-        // could tell us when it ends. End it; this run fails, later ones
-        // are supervised.
-        pidfdWaiting.store(-1);
-        const pid_t group = -m_pid;
-        ProcessGroup::end(&group, 1, m_pid);
-        m_pid = 0;
-        return true;
-    }
-    m_notifier.reset(pidfd);
-    return true;
-}
-
-bool ProcessLaunch::startSupervised()
+bool ProcessLaunch::start()
 {
     Pipe lifeline;
     if (!lifeline.open())
         return false;
-    m_shared->ownGroup = false;
     m_shared->lifeline = lifeline.write.get();
-    m_shared->descriptorLimit = descriptorLimit();
     withSignalsBlocked([&] {
         // No exit signal. The supervisor makes itself the leader of its
         // group too; whichever comes first, the group exists before anything
-        // could need to end it.
+        // could need to end it, and is known before a handler could look.
         m_pid = ::clone(supervise, m_mapping + SupervisorStackSize, CLONE_VM, m_shared);
-        if (m_pid > 0)
+        if (m_pid > 0) {
             ::setpgid(m_pid, m_pid);
+            m_tracked = ProcessGroup::track(m_pid);
+        }
     });
     if (m_pid <= 0) {
         m_pid = 0;
         return false;
     }
-    m_supervised = true;
+    // A group that an interrupt could not end is not run: the destructor
+    // ends it.
+    if (!m_tracked)
+        return false;
     m_notifier.reset(lifeline.read.release());
     return true;
 }
 
 ProcessLaunch::~ProcessLaunch()
 {
-    // A program started directly left our memory when it exec'd; a
-    // supervisor runs on it until it is gone.
-    bool mayUnmap = !m_supervised || m_reaped;
+    // The supervisor runs on our memory until it is gone.
+    bool mayUnmap = m_reaped;
     // Normally the group is empty by now: nothing to wait for.
     if (m_pid > 0 && (!m_reaped || ::kill(-m_pid, 0) == 0)) {
         const pid_t group = -m_pid;
@@ -296,6 +249,8 @@ ProcessLaunch::~ProcessLaunch()
         const pid_t waited = ::waitpid(m_pid, nullptr, WNOHANG | __WALL);
         mayUnmap = waited == m_pid || (waited < 0 && errno == ECHILD);
     }
+    if (m_tracked)
+        ProcessGroup::forget(m_pid);
     // Otherwise even SIGKILL has not ended the supervisor yet: its memory
     // stays mapped.
     if (m_mapping && mayUnmap)
@@ -304,15 +259,6 @@ ProcessLaunch::~ProcessLaunch()
 
 bool ProcessLaunch::reap()
 {
-    if (!m_supervised) {
-        siginfo_t info{};
-        if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(m_notifier.get()), &info, WEXITED | __WALL) != 0)
-            return m_reaped = errno == ECHILD;
-        m_reaped = true;
-        if (info.si_code == CLD_EXITED && m_shared->startError == 0)
-            m_exitCode = info.si_status;
-        return true;
-    }
     int status = 0;
     pid_t waited;
     do
@@ -321,8 +267,21 @@ bool ProcessLaunch::reap()
     if (waited != m_pid)
         return m_reaped = errno == ECHILD;
     m_reaped = true;
+    forgetGroupIfEmpty();
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && m_shared->startError == 0 && m_shared->waited
         && WIFEXITED(m_shared->waitStatus))
         m_exitCode = WEXITSTATUS(m_shared->waitStatus);
     return true;
+}
+
+void ProcessLaunch::forgetGroupIfEmpty()
+{
+    // Once the group is empty its number may be given to another process:
+    // an interrupt must no longer signal it.
+    const int savedErrno = errno;
+    if (m_tracked && ::kill(-m_pid, 0) != 0 && errno == ESRCH) {
+        ProcessGroup::forget(m_pid);
+        m_tracked = false;
+    }
+    errno = savedErrno;
 }

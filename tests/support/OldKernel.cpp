@@ -24,7 +24,7 @@
 
 namespace OldKernel {
 
-bool simulate()
+bool simulate(int pidfdError)
 {
     const auto errno_ = [](int value) { return static_cast<unsigned>(SECCOMP_RET_ERRNO | value); };
     const unsigned argument0 = offsetof(seccomp_data, args); // the low half, on x86-64
@@ -43,12 +43,12 @@ bool simulate()
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_waitid, 0, 4),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, argument0),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 3 /* P_PIDFD */, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, errno_(EINVAL)),
+        BPF_STMT(BPF_RET | BPF_K, errno_(pidfdError)),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 0, 4),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, argument0),
         BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_PIDFD, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, errno_(EINVAL)),
+        BPF_STMT(BPF_RET | BPF_K, errno_(pidfdError)),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
@@ -58,7 +58,7 @@ bool simulate()
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0)
         return false;
     siginfo_t info{};
-    return ::syscall(SYS_waitid, 3, INT_MAX, &info, WEXITED | WNOHANG, nullptr) == -1 && errno == EINVAL
+    return ::syscall(SYS_waitid, 3, INT_MAX, &info, WEXITED | WNOHANG, nullptr) == -1 && errno == pidfdError
         && ::syscall(SYS_close_range, 3, 3, 0) == -1 && errno == ENOSYS;
 }
 
