@@ -219,7 +219,8 @@ TEST(UpdateValidator, TimedOutCommandIsKilledWithItsPipelineSlow)
     EXPECT_GE(timer.elapsed(), 29000);
     EXPECT_LT(timer.elapsed(), 40000);
 
-    EXPECT_EQ(log.messages(), (QStringList{QStringLiteral("Unable to get versions with sources"), QString()}));
+    EXPECT_EQ(log.messages(), (QStringList{QStringLiteral("Unable to get versions with sources"),
+                                           QStringLiteral("timed out after 30000 ms")}));
     const QList<QByteArray> ids = fake.sleeperIds().split(' ');
     ASSERT_EQ(ids.size(), 2);
     EXPECT_FALSE(ProcessTable::exists(ids.at(0).toInt()));

@@ -43,8 +43,7 @@ QString HotfixValidator::m_getAptCacheCommand() const
 QStringList HotfixValidator::m_getAvailableVersion() const
 {
     const std::optional<QStringList> lines = runShellCommand(
-        m_getAptCacheCommand(), QStringLiteral("Unable to get available versions for hotfix validation"),
-        ExitCode::MustBeZero);
+        m_getAptCacheCommand(), QStringLiteral("Unable to get available versions for hotfix validation"));
     if (!lines)
         return {};
     if (m_logger)

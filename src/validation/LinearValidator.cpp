@@ -7,6 +7,8 @@
 
 #include <WexAdmin/PackageManager.h>
 
+#include <QDeadlineTimer>
+
 #include <optional>
 
 namespace {
@@ -36,6 +38,10 @@ std::optional<QStringList> madisonVersions(const QString& output)
 LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
     : UpdateValidator(std::move(logger), aptArgs)
 {
+    // The package manager's query and the confirming one below ask apt the
+    // same question: they share one time limit, so that an apt-cache that
+    // hangs costs one wait, not two.
+    const QDeadlineTimer period(ChildProcess::DefaultTimeoutMs);
     if (!refuseArgumentsUpFront())
         m_availableVersions = WexAdmin::PackageManager::getAvailableVersionsList(package, aptArgs);
     // The package manager answers a failed query with an empty list too. apt
@@ -43,8 +49,14 @@ LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringLi
     // Its own answer then counts, not the empty list: the package manager's
     // query may have failed where this one succeeds.
     if (m_availableVersions.isEmpty() && !m_versionQueryFailed) {
-        const ChildProcess::Result madison = ChildProcess::run(
-            QStringLiteral("apt-cache"), QStringList{QStringLiteral("madison")} + aptArgs + QStringList{package});
+        const qint64 remainingMs = period.remainingTime();
+        ChildProcess::Result madison;
+        if (remainingMs > 0)
+            madison = ChildProcess::run(QStringLiteral("apt-cache"),
+                                        QStringList{QStringLiteral("madison")} + aptArgs + QStringList{package},
+                                        static_cast<int>(remainingMs));
+        if (remainingMs <= 0 || madison.timedOutAfterMs > 0)
+            madison.timedOutAfterMs = ChildProcess::DefaultTimeoutMs;
         const std::optional<QStringList> offered =
             madison.exitedCleanly() ? madisonVersions(madison.standardOutputText()) : std::nullopt;
         m_versionQueryFailed = !offered;
@@ -54,7 +66,7 @@ LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringLi
             logQueryFailure(QStringLiteral("Unable to get available versions for linear validation"),
                             madison.exitedCleanly()
                                 ? QStringLiteral("apt-cache madison printed a line that is not package | version | source")
-                                : madison.standardErrorText());
+                                : madison.failureText());
     }
     logConstruction(constructorName, QStringLiteral("available orvel version = "));
 }

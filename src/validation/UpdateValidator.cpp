@@ -252,8 +252,7 @@ QStringList UpdateValidator::getRawVersionsWithSources() const
 
 std::optional<QStringList> UpdateValidator::queryVersionsWithSources() const
 {
-    return runShellCommand(versionsWithSourcesCommand(m_aptArgs), QStringLiteral("Unable to get versions with sources"),
-                           ExitCode::MustBeZero);
+    return runShellCommand(versionsWithSourcesCommand(m_aptArgs), QStringLiteral("Unable to get versions with sources"));
 }
 
 QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringList const& lines) const
@@ -279,21 +278,29 @@ QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringLi
 }
 
 std::optional<QStringList> UpdateValidator::runShellCommand(QString const& commandLine,
-                                                            QString const& failureMessage, ExitCode exitCode) const
+                                                            QString const& failureMessage) const
 {
-    const ChildProcess::Result result = ChildProcess::runShell(commandLine);
-    if (exitCode == ExitCode::MustBeZero ? !result.exitedCleanly() : !result.succeeded) {
-        logQueryFailure(failureMessage, result.standardErrorText());
+    // Printed only once the whole command has succeeded; no repository can
+    // place it after the command's own output.
+    static const QString answerEnd = QStringLiteral("-- end of the answer --\n");
+    const ChildProcess::Result result =
+        ChildProcess::runShell(QStringLiteral("{ %1\n} && printf %s '%2'").arg(commandLine, answerEnd));
+    QString output = result.exitedCleanly() ? result.standardOutputText() : QString();
+    if (!output.endsWith(answerEnd)) {
+        logQueryFailure(failureMessage, result.exitedCleanly() && result.standardError.isEmpty()
+                                            ? QStringLiteral("the query ended without giving its whole answer")
+                                            : result.failureText());
         return std::nullopt;
     }
-    return result.standardOutputText().split(QLatin1Char('\n'));
+    output.chop(answerEnd.size());
+    return output.split(QLatin1Char('\n'));
 }
 
-void UpdateValidator::logQueryFailure(QString const& message, QString const& standardError) const
+void UpdateValidator::logQueryFailure(QString const& message, QString const& why) const
 {
     if (m_logger) {
         m_logger->error(message);
-        m_logger->error(standardError);
+        m_logger->error(why);
     }
 }
 

@@ -124,22 +124,21 @@ protected:
     /// (helpOrVersionOption()); logs why and marks the versions unknown.
     bool refuseArgumentsUpFront();
 
-    /// How runShellCommand() reads the command's exit code.
-    enum class ExitCode { Ignored, MustBeZero };
-
     /**
      * Runs @p commandLine through "/usr/bin/bash -c" and returns its
-     * standard output split at every newline, empty parts kept. When the
-     * command cannot be run, crashes, exceeds the time or output limit, or
-     * (with ExitCode::MustBeZero) exits with another code, logs
-     * @p failureMessage and the child's standard error and returns no value.
+     * standard output split at every newline, empty parts kept. Only an
+     * answer given in full counts: the command must exit with code 0, and
+     * a line of the run's own is printed after it and checked (a bash that
+     * ran nothing exits 0 too, with no output). Otherwise (the command
+     * cannot be run, crashes, exceeds the time or output limit, exits with
+     * another code or stops short), logs @p failureMessage and why, and
+     * returns no value.
      */
-    std::optional<QStringList> runShellCommand(QString const& commandLine, QString const& failureMessage,
-                                               ExitCode exitCode = ExitCode::Ignored) const;
+    std::optional<QStringList> runShellCommand(QString const& commandLine, QString const& failureMessage) const;
 
-    /// The two error lines of a failed query: @p message, then the child's
-    /// standard error.
-    void logQueryFailure(QString const& message, QString const& standardError) const;
+    /// The two error lines of a failed query: @p message, then @p why (the
+    /// child's standard error, or that it timed out).
+    void logQueryFailure(QString const& message, QString const& why) const;
 
     /// Starts the record of a check(): no source, no refusal.
     void clearRefusals();
