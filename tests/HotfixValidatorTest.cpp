@@ -261,17 +261,21 @@ TEST(HotfixValidator, ArgumentWithNulCountsAsFailedQuery)
                                            QString(), failed}));
 }
 
-TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingReaderRefuses)
+TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingStageRefuses)
 {
     // Without its "Package files:" block (help, a command word among the
-    // arguments), and when the stage that reads it fails.
-    for (const bool header : {false, true}) {
+    // arguments), when the stage that reads it fails, and when apt-cache
+    // fails after printing part of its answer.
+    enum Fault { NoHeader, FailingReader, FailingAptCache };
+    for (const Fault fault : {NoHeader, FailingReader, FailingAptCache}) {
         FakeAptCache fake;
         fake.setStdout(QStringLiteral("policy"), " 500 file:/srv ./ Packages\n     release v=2.4.0.hotfix1,o=O\n");
         QTemporaryDir failingAwk;
         ScopedEnvironment environment;
-        if (!header) {
+        if (fault == NoHeader) {
             fake.setPolicyWithoutHeader();
+        } else if (fault == FailingAptCache) {
+            fake.setExitCode(QStringLiteral("policy"), 100);
         } else {
             QFile awk(failingAwk.filePath(QStringLiteral("awk")));
             ASSERT_TRUE(awk.open(QIODevice::WriteOnly));
@@ -281,9 +285,9 @@ TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingReaderRefuses)
             environment.prependToPath(QFile::encodeName(failingAwk.path()));
         }
         HotfixValidator validator(nullptr, {});
-        EXPECT_FALSE(validator.check()) << header;
+        EXPECT_FALSE(validator.check()) << fault;
         ASSERT_EQ(validator.getRefusals().size(), 1);
-        EXPECT_EQ(validator.getRefusals().first().rule, QStringLiteral("versions-unknown"));
+        EXPECT_EQ(validator.getRefusals().first().rule, QStringLiteral("versions-unknown")) << fault;
     }
 }
 

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -180,6 +181,9 @@ int main(int argc, char** argv)
     // Interrupted (Ctrl-C, a closed terminal, a service stop, apt
     // interrupted while the hook runs), the tool leaves no apt-cache running.
     ChildProcess::endChildrenOnInterrupt();
+    // A reader that goes away (orvel-update-check | true) makes writes fail:
+    // an output error (exit 3), not a death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvel-update-check"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVELUPDATECHECKS_VERSION));

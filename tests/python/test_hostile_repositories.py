@@ -35,6 +35,11 @@ class ReleaseFieldsTest(unittest.TestCase):
             self.assertEqual([(refusal["version"], refusal["sources"]) for refusal in checker.get_refusals()],
                              [("1.7.9.hotfix1", [world.url("fix")])])
 
+    def test_release_text_elsewhere_on_the_line_is_no_release(self):
+        # No Version field; the Label says what a release line would.
+        with AptWorld("1.7.2", [MAIN, ("odd", "", ["1.0+v1.7.2"], "release v=1.6.0.hotfix1")]):
+            self.assertIs(UpdateValidatorAptArgs([]).validate(), True)
+
     def test_continued_version_field_cannot_forge_a_package_file(self):
         # A whole forged entry: a package file of its own, or a second entry
         # for a real one, announcing the regular release of its hotfix.

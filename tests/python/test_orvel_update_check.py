@@ -87,8 +87,12 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         blocks = result.stdout.split("\n\n")
         self.assertEqual(blocks[0], "update refused")
-        self.assertEqual([block.splitlines()[0] for block in blocks[1:]],
-                         ["versions unknown (linear, versions-unknown)", "versions unknown (hotfix, versions-unknown)"])
+        # Nothing about sources: no version was learnt to have any.
+        self.assertEqual([block.splitlines() for block in blocks[1:]], [
+            ["versions unknown (linear, versions-unknown)", "  apt could not say which versions are offered, so none "
+             "was compared with the installed 1.7.2"],
+            ["versions unknown (hotfix, versions-unknown)", "  apt could not say which releases the sources announce, "
+             "so no hotfix was checked against the installed 1.7.2"]])
 
     def test_log_file_at_the_chosen_level(self):
         with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]), tempfile.TemporaryDirectory() as tmp:
@@ -125,11 +129,15 @@ class ToolTest(unittest.TestCase):
         self.assertRegex(version.stdout, r"^orvel-update-check \d+\.\d+\.\d+\n$")
 
     def test_verdict_that_cannot_be_written_is_an_output_error(self):
+        reader, closed_pipe = os.pipe()
+        os.close(reader)
         with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]), open("/dev/full", "w") as full:
-            result = subprocess.run([TOOL], stdout=full, stderr=subprocess.PIPE, universal_newlines=True, timeout=120)
-        self.assertEqual(result.returncode, 3)
-        self.assertEqual(result.stderr,
-                         "orvel-update-check: cannot write to standard output: No space left on device\n")
+            for output, reason in ((full, "No space left on device"), (closed_pipe, "Broken pipe")):
+                result = subprocess.run([TOOL], stdout=output, stderr=subprocess.PIPE, universal_newlines=True,
+                                        timeout=120)
+                self.assertEqual((result.returncode, result.stderr),
+                                 (3, "orvel-update-check: cannot write to standard output: %s\n" % reason))
+        os.close(closed_pipe)
 
     def test_explain_needs_no_temporary_directory(self):
         with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]) as world, \
