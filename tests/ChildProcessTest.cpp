@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
 #include "ChildProcess.h"
+#include "OldKernel.h"
 #include "ProcessTable.h"
+#include "ScopedEnvironment.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -219,6 +221,40 @@ TEST(ChildProcess, CallerReapingEveryChildGetsTheSameAnswers)
     EXPECT_EQ(answered, 20);
     EXPECT_FALSE(killed.succeeded);
     EXPECT_LT(timer.elapsed(), 10000);
+}
+
+TEST(ChildProcess, ChildrenRunInTheCLocaleWithoutTheCallersShellSettings)
+{
+    ScopedEnvironment environment;
+    const QByteArray kept = "APT_CONFIG=/srv/caf\xe9/apt.conf";
+    environment.set("APT_CONFIG", kept.mid(11));
+    for (const char* name : {"LANG", "LANGUAGE", "LC_MESSAGES", "LC_ALL", "SHELLOPTS", "BASHOPTS", "POSIXLY_CORRECT",
+                             "BASH_FUNC_echo%%"})
+        environment.set(name, "x");
+    environment.set("BASH_ENV", "/dev/null");
+    const QList<QByteArray> inherited = ChildProcess::run(QStringLiteral("env"), {}).standardOutput.split('\n');
+    EXPECT_TRUE(inherited.contains(kept));
+    EXPECT_TRUE(inherited.contains("LC_ALL=C"));
+    for (const QByteArray& entry : inherited)
+        EXPECT_FALSE(entry.startsWith("LANG") || (entry.startsWith("LC_") && entry != "LC_ALL=C")
+                     || entry.startsWith("BASH") || entry.contains("OPTS=") || entry.startsWith("POSIXLY"))
+            << entry.constData();
+}
+
+TEST(ChildProcess, SandboxRefusingPidfdsGetsTheSameAnswers)
+{
+    // Container filters answer EPERM or ENOSYS for what they do not know.
+    for (const int error : {EPERM, ENOSYS}) {
+        EXPECT_EXIT(
+            {
+                if (!OldKernel::simulate(error))
+                    std::_Exit(2);
+                const auto result = ChildProcess::runShell(QStringLiteral("echo out; exit 3"), 10000);
+                std::_Exit(result.succeeded && result.exitCode == 3 && result.standardOutput == "out\n" ? 0 : 1);
+            },
+            testing::ExitedWithCode(0), "")
+            << error;
+    }
 }
 
 TEST(ChildProcess, InterruptedProgramEndsItsChildrenAndExitsWithTheSignal)

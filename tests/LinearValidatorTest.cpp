@@ -6,6 +6,8 @@
 #include "LinearValidator.h"
 #include "LogFile.h"
 
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -224,6 +226,21 @@ TEST(LinearValidator, JudgesTheConfirmingAnswerWhenThePackageManagerLostItsOwn)
     EXPECT_FALSE(validator.check());
     ASSERT_EQ(validator.getRefusals().size(), 1);
     EXPECT_EQ(validator.getRefusals().first().version, QStringLiteral("1.8.0"));
+}
+
+TEST(LinearValidator, HungAptCacheCostsOneTimeLimitAndSaysSoSlow)
+{
+    // The package manager's madison and the confirming one ask the same.
+    FakeAptCache fake;
+    fake.setSleepSeconds(QStringLiteral("madison"), 600);
+    LogFile log(Logger::Error);
+    QElapsedTimer timer;
+    timer.start();
+    LinearValidator validator(log.logger(), {});
+    EXPECT_LT(timer.elapsed(), 40000);
+    EXPECT_FALSE(validator.check());
+    EXPECT_EQ(log.messages().mid(0, 2), (QStringList{QStringLiteral("Unable to get available versions for linear validation"),
+                                                     QStringLiteral("timed out after 30000 ms")}));
 }
 
 TEST(LinearValidator, AnswerOfAnotherShapeIsAFailedQuery)

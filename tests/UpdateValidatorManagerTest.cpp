@@ -7,6 +7,11 @@
 #include "ScopedEnvironment.h"
 #include "UpdateValidatorManager.h"
 
+#include <atomic>
+#include <thread>
+
+#include <sys/wait.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -50,6 +55,27 @@ TEST(UpdateValidatorManager, RefusesMajorJumpAndForbiddenHotfixWithSourcesOfBoth
               (QStringList{QStringLiteral("Error: The versions of the available latest update is different, it's prohibited"),
                            QStringLiteral("Hotfix check failed"),
                            QStringLiteral("Forbidden version = 1.6.0.hotfix2")}));
+}
+
+TEST(UpdateValidatorManager, CallerWithAThreadReapingEveryChildGetsTheSameAnswers)
+{
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("main"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.7.5")}},
+                    {QStringLiteral("next"), QStringLiteral("1.8.0"), {QStringLiteral("1.0+v1.8.0")}}});
+    std::atomic<bool> done{false};
+    std::thread reaper([&] {
+        while (!done)
+            if (::waitpid(-1, nullptr, WNOHANG) <= 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+    });
+    int wrong = 0;
+    for (int round = 0; round < 50; ++round) {
+        UpdateValidatorManager manager(nullptr, std::vector<std::string>{});
+        wrong += manager.check() || manager.getAllInvalidSources() != QStringList{world.url(QStringLiteral("next"))};
+    }
+    done = true;
+    reaper.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(UpdateValidatorManager, RunsTheHotfixCheckAfterALinearRefusal)

@@ -24,6 +24,7 @@ public:
     bool check() override { return true; }
     QString currentVersion() const { return m_currentOrvelVersion; }
     QStringList aptArgs() const { return m_aptArgs; }
+    using UpdateValidator::runShellCommand;
 };
 
 using Pairs = QList<QPair<QString, QString>>;
@@ -185,6 +186,18 @@ TEST(UpdateValidator, RawLinesKeepTheFinalEmptyPiece)
     ProbeValidator validator(nullptr, {});
     EXPECT_EQ(validator.getRawVersionsWithSources(),
               (QStringList{QStringLiteral("1.7.5 | file:/srv/a ./ Packages"), QString()}));
+}
+
+TEST(UpdateValidator, OnlyAnAnswerGivenInFullCounts)
+{
+    // A shell that stops early with code 0, as one that runs nothing does.
+    LogFile log(Logger::Error);
+    ProbeValidator validator(log.logger(), {});
+    EXPECT_EQ(validator.runShellCommand(QStringLiteral("printf 1.7.5"), QStringLiteral("failed")),
+              QStringList{QStringLiteral("1.7.5")});
+    EXPECT_EQ(validator.runShellCommand(QStringLiteral("echo 1.7.5; exit 0"), QStringLiteral("failed")), std::nullopt);
+    EXPECT_EQ(log.messages(),
+              (QStringList{QStringLiteral("failed"), QStringLiteral("the query ended without giving its whole answer")}));
 }
 
 TEST(UpdateValidator, SettersReplaceAndLogTheirValues)
