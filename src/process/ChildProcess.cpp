@@ -14,9 +14,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <iterator>
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 #include <vector>
 
 #include <poll.h>
