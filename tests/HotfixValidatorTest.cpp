@@ -264,12 +264,14 @@ TEST(HotfixValidator, ArgumentWithNulCountsAsFailedQuery)
 TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingStageRefuses)
 {
     // Without its "Package files:" block (help, a command word among the
-    // arguments), when the stage that reads it fails, and when apt-cache
-    // fails after printing part of its answer.
-    enum Fault { NoHeader, FailingReader, FailingAptCache };
-    for (const Fault fault : {NoHeader, FailingReader, FailingAptCache}) {
+    // arguments), when the stage that reads it fails, when apt-cache fails
+    // after printing part of its answer, and with a release line that
+    // belongs to no package file.
+    enum Fault { NoHeader, FailingReader, FailingAptCache, ReleaseBeforeAnyFile };
+    for (const Fault fault : {NoHeader, FailingReader, FailingAptCache, ReleaseBeforeAnyFile}) {
         FakeAptCache fake;
-        fake.setStdout(QStringLiteral("policy"), " 500 file:/srv ./ Packages\n     release v=2.4.0.hotfix1,o=O\n");
+        fake.setStdout(QStringLiteral("policy"), QByteArray(fault == ReleaseBeforeAnyFile ? "     release v=2.4.0\n" : "")
+                                                     + " 500 file:/srv ./ Packages\n     release v=2.4.0.hotfix1,o=O\n");
         QTemporaryDir failingAwk;
         ScopedEnvironment environment;
         if (fault == NoHeader) {

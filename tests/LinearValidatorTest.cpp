@@ -168,26 +168,38 @@ TEST_F(LinearValidatorOffline, ComparesComponentsAsExactText)
     EXPECT_TRUE(checkOffered({QStringLiteral("1.7.3"), QStringLiteral("1.7.4"), QStringLiteral("1.7.x.y.z")}));
 }
 
-TEST_F(LinearValidatorOffline, IgnoresVersionsWithFewerThanThreeComponents)
+TEST_F(LinearValidatorOffline, JudgesVersionsWithFewerThanThreeComponents)
 {
-    EXPECT_TRUE(checkOffered({QStringLiteral("1.8"), QStringLiteral("2"), QString()}));
-    EXPECT_TRUE(withPrefix(log.messages(), checkName + QStringLiteral(": avail")).isEmpty());
-    EXPECT_TRUE(checkOffered({}));
-    EXPECT_EQ(log.messages().last(), QStringLiteral("Update is linear"));
+    // Without a major component none can be kept.
+    const QVector<QPair<QString, QString>> cases{{QStringLiteral("1.8"), QStringLiteral("major-version-changed")},
+                                                 {QStringLiteral("2"), QStringLiteral("major-version-changed")},
+                                                 {QStringLiteral("1"), QStringLiteral("major-version-changed")},
+                                                 {QString(), QStringLiteral("major-version-changed")},
+                                                 {QStringLiteral("2.7"), QStringLiteral("design-version-changed")},
+                                                 {QStringLiteral("1.7"), QString()}};
+    for (const auto& [offered, rule] : cases) {
+        LinearValidator validator(nullptr, {});
+        validator.setAvailableVersions({offered});
+        EXPECT_EQ(validator.check(), rule.isEmpty()) << offered.toStdString();
+        EXPECT_EQ(validator.getRefusals().value(0).rule, rule) << offered.toStdString();
+    }
 }
 
-TEST_F(LinearValidatorOffline, ShortInstalledVersionCountsAsNinetyNine)
+TEST_F(LinearValidatorOffline, UnknownInstalledReleaseRefusesWhateverIsOffered)
 {
     for (const QString& installed : {QStringLiteral("1.7"), QString()}) {
-        LinearValidator validator(log.logger(), {});
-        validator.setCurrentOrvelVersion(installed);
-        validator.setAvailableVersions({QStringLiteral("1.7.2")});
-        EXPECT_FALSE(validator.check());
-        validator.setAvailableVersions({QStringLiteral("99.99.0")});
-        EXPECT_TRUE(validator.check());
+        for (const QStringList& offered : {QStringList{QStringLiteral("99.99.0")}, QStringList()}) {
+            LinearValidator validator(nullptr, {});
+            validator.setCurrentOrvelVersion(installed);
+            validator.setAvailableVersions(offered);
+            EXPECT_FALSE(validator.check()) << installed.toStdString();
+            ASSERT_EQ(validator.getRefusals().size(), 1);
+            const Refusal refusal = validator.getRefusals().first();
+            EXPECT_EQ(refusal.rule, QStringLiteral("installed-version-unknown"));
+            EXPECT_EQ(refusal.version, QString());
+            EXPECT_EQ(refusal.installed, installed);
+        }
     }
-    EXPECT_TRUE(withPrefix(log.messages(), checkName + QStringLiteral(": current")).isEmpty());
-    EXPECT_EQ(errors(), (QStringList{majorError, majorError}));
 }
 
 TEST_F(LinearValidatorOffline, RepeatedRefusalIsLoggedEachTime)

@@ -47,7 +47,7 @@ QString fromBytes(const std::string& bytes)
 std::string logLine(const Refusal& refusal)
 {
     QString line = QStringLiteral("update refused: %1 (%2, %3), installed %4")
-                       .arg(refusal.version.isEmpty() ? QStringLiteral("versions unknown") : refusal.version,
+                       .arg(refusal.subject(),
                             refusal.check, refusal.rule, refusal.installed.isEmpty() ? QStringLiteral("(unknown)")
                                                                                      : refusal.installed);
     if (!refusal.sourcesKnown)

@@ -120,9 +120,9 @@ QString why(const QVector<Refusal>& refusals)
     QString text;
     for (const Refusal& refusal : refusals) {
         // Versions and sources come from repositories: never raw to a terminal.
-        const QString version = refusal.version.isEmpty() ? QStringLiteral("versions unknown") : refusal.version;
         text += QStringLiteral("\n%1 (%2, %3)\n  %4\n")
-                    .arg(Logger::escaped(version), refusal.check, refusal.rule, Logger::escaped(refusal.message));
+                    .arg(Logger::escaped(refusal.subject()), refusal.check, refusal.rule,
+                         Logger::escaped(refusal.message));
         if (!refusal.sourcesKnown)
             text += QStringLiteral("  sources unknown: apt could not list them\n");
         else if (refusal.sources.isEmpty() && !refusal.version.isEmpty())

@@ -138,14 +138,15 @@ QString ChildProcess::textFromBytes(const QByteArray& bytes, bool utf8)
     return text;
 }
 
-QByteArray ChildProcess::bytesFromText(const QString& text)
+QByteArray ChildProcess::bytesFromText(const QString& text, bool utf8)
 {
     QByteArray bytes;
     int run = 0;
     for (int at = 0; at <= text.size(); ++at) {
         if (at < text.size() && !isEscapedByte(text, at))
             continue;
-        bytes += text.mid(run, at - run).toLocal8Bit();
+        const QString valid = text.mid(run, at - run);
+        bytes += utf8 ? valid.toUtf8() : valid.toLocal8Bit();
         if (at < text.size())
             bytes += static_cast<char>(text.at(at).unicode() - 0xdc00);
         run = at + 1;

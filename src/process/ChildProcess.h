@@ -101,9 +101,9 @@ public:
      * does. So an argument such as a Latin-1 file name reaches apt unchanged.
      */
     static QString textFromBytes(const QByteArray& bytes, bool utf8 = false);
-    /// What run() hands on for @p text: the local 8-bit encoding, with
-    /// U+DC80 to U+DCFF as the bytes they stand for.
-    static QByteArray bytesFromText(const QString& text);
+    /// What run() hands on for @p text: the local 8-bit encoding (UTF-8
+    /// with @p utf8), with U+DC80 to U+DCFF as the bytes they stand for.
+    static QByteArray bytesFromText(const QString& text, bool utf8 = false);
 
     /// Runs "/usr/bin/bash -c @p commandLine".
     static Result runShell(const QString& commandLine, int timeoutMs = DefaultTimeoutMs);

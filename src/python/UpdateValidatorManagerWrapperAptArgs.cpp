@@ -3,12 +3,19 @@
 
 #include "UpdateValidatorManagerWrapperAptArgs.h"
 
+#include "ChildProcess.h"
+
 namespace {
 
+// A byte that was not valid text (kept as U+DC80 + the byte) becomes the
+// same lone surrogate in Python, as os.fsdecode() gives it.
 pybind11::str toPython(const QString& text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    return pybind11::str(utf8.constData(), static_cast<size_t>(utf8.size()));
+    const QByteArray utf8 = ChildProcess::bytesFromText(text, true);
+    PyObject* decoded = PyUnicode_DecodeUTF8(utf8.constData(), utf8.size(), "surrogateescape");
+    if (!decoded)
+        throw pybind11::error_already_set();
+    return pybind11::reinterpret_steal<pybind11::str>(decoded);
 }
 
 pybind11::list toPython(const QStringList& texts)

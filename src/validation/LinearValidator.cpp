@@ -83,33 +83,44 @@ bool LinearValidator::check()
             QStringLiteral("apt could not say which versions are offered, so none was compared with the installed %1")
                 .arg(installedForMessage()));
 
-    QString currentDesignVersion = QStringLiteral("99");
-    QString currentMajorVersion = QStringLiteral("99");
+    // Nothing can keep the design and major version of a release that is
+    // not known: refuse rather than compare with a stand-in.
+    const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
+    if (current.size() < 3) {
+        clearRefusals();
+        const QString why = m_currentOrvelVersion.isEmpty()
+            ? QStringLiteral("the installed Orvel release could not be read, so no offered version was compared with it")
+            : QStringLiteral("the installed Orvel release \"%1\" has fewer than three components, so no offered "
+                             "version was compared with it")
+                  .arg(m_currentOrvelVersion);
+        m_refusals.append({checkKind, QStringLiteral("installed-version-unknown"), QString(), m_currentOrvelVersion,
+                           {}, why});
+        if (m_logger) {
+            m_logger->error(why);
+            m_logger->error(QStringLiteral("Linear check failed"));
+        }
+        return false;
+    }
+    const QString currentDesignVersion = current.at(0);
+    const QString currentMajorVersion = current.at(1);
+    if (m_logger) {
+        m_logger->debug(checkName, QStringLiteral("currentDesignVersion = ") + currentDesignVersion);
+        m_logger->debug(checkName, QStringLiteral("currentMajorVersion = ") + currentMajorVersion);
+    }
     const auto versionsWithSources = fetchVersionsWithSources();
     clearRefusals();
 
-    const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
-    if (current.size() >= 3) {
-        currentDesignVersion = current.at(0);
-        currentMajorVersion = current.at(1);
-        if (m_logger) {
-            m_logger->debug(checkName, QStringLiteral("currentDesignVersion = ") + currentDesignVersion);
-            m_logger->debug(checkName, QStringLiteral("currentMajorVersion = ") + currentMajorVersion);
-        }
-    }
-
     bool linear = true;
     for (const QString& avail : versionsToJudge()) {
+        // A version without a major component cannot keep it.
         const QStringList components = avail.split(QLatin1Char('.'));
-        if (components.size() < 3)
-            continue;
         if (m_logger)
             m_logger->debug(checkName, QStringLiteral("avail = ") + avail);
 
         QString logLine;
         QString rule;
         QString component;
-        if (components.at(1) != currentMajorVersion) {
+        if (components.size() < 2 || components.at(1) != currentMajorVersion) {
             logLine = QStringLiteral("Error: The versions of the available latest update is different, it's prohibited");
             rule = QStringLiteral("major-version-changed");
             component = QStringLiteral("major");

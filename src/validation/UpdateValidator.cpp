@@ -183,6 +183,7 @@ QString UpdateValidator::policyReleasesCommand(bool withSources)
                R"(awk -v withSources=%1 '!policy && $0 == "" {policy = 1; next} !policy {known[$0] = 1; next} )"
                R"(/^Package files:/ {files = 1; inFiles = 1; next} )"
                R"(/^Pinned packages:/ {inFiles = 0} )"
+               R"(inFiles && !file && /^ +release v=/ {print "apt-cache policy listed a release before any package file" > "/dev/stderr"; exit 5} )"
                R"(inFiles && /^ -?[0-9]+ / {file = $0; sub(/^ -?[0-9]+ /, "", file); url = $2; after = 1; )"
                R"(if ((file in known) && seen[file]++) {print "apt-cache policy listed the package file " file " twice" > "/dev/stderr"; exit 5} next} )"
                R"(after && url && match($0, /^ +release v=([^,]+)/, ver) {if (!(file in known)) )"
@@ -285,7 +286,9 @@ std::optional<QStringList> UpdateValidator::runShellCommand(QString const& comma
     static const QString answerEnd = QStringLiteral("-- end of the answer --\n");
     const ChildProcess::Result result =
         ChildProcess::runShell(QStringLiteral("{ %1\n} && printf %s '%2'").arg(commandLine, answerEnd));
-    QString output = result.exitedCleanly() ? result.standardOutputText() : QString();
+    // Bytes that are not valid text (a URL's, a Release field's) stay
+    // themselves, for the escapes that show them as \xHH.
+    QString output = result.exitedCleanly() ? ChildProcess::textFromBytes(result.standardOutput) : QString();
     if (!output.endsWith(answerEnd)) {
         logQueryFailure(failureMessage, result.exitedCleanly() && result.standardError.isEmpty()
                                             ? QStringLiteral("the query ended without giving its whole answer")

@@ -150,8 +150,25 @@ class RefusalRecordTest(unittest.TestCase):
             checker = UpdateValidatorAptArgs([])
             self.assertIs(checker.validate(), False)
             refusal = checker.get_refusals()[0]
-            self.assertEqual(refusal["installed"], "")
-            self.assertEqual(refusal["message"], "1.8.0 changes the major version of the installed (unknown)")
+            self.assertEqual((refusal["rule"], refusal["version"], refusal["installed"], refusal["message"]),
+                             ("installed-version-unknown", "", "", "the installed Orvel release could not be read, "
+                              "so no offered version was compared with it"))
+            result = tool("--why")
+            self.assertEqual(result.returncode, 1)
+            self.assertIn(b"\ninstalled release unknown (linear, installed-version-unknown)\n", result.stdout)
+
+    def test_sources_that_are_not_valid_text_stay_apart(self):
+        names = ["caf\udce9", "caf\udce8"]  # Latin-1 bytes in the URLs
+        with AptWorld("1.7.2", [(name, "1.8.0", ["1.0+v1.8.0"]) for name in names]) as world:
+            checker = UpdateValidatorAptArgs([])
+            self.assertIs(checker.validate(), False)
+            self.assertEqual(sorted(checker.get_invalid_sources()), sorted(world.url(name) for name in names))
+            result = tool()
+            json_result = tool("--json")
+        prefix = os.fsencode(world.url("caf"))
+        self.assertEqual(result.stdout.splitlines()[1:], [prefix + b"\\xE8", prefix + b"\\xE9"])
+        self.assertEqual(json.loads(json_result.stdout.decode())["invalid_sources"],
+                         sorted(world.url(name) for name in names))
 
     def test_second_init_is_a_type_error(self):
         with AptWorld("1.7.2", [JUMP]):
