@@ -192,16 +192,17 @@ bool ProcessGroup::end(const pid_t* targets, int count, pid_t watched)
 
 // One table for the whole process, although this helper is linked into
 // more than one of its files (the tool, the checks library, the package
-// manager stand-in): exported, so that the dynamic linker binds every copy
-// to the first. Lock-free, so that a signal handler may read it while a
-// thread writes.
-extern "C" __attribute__((visibility("default"))) std::atomic<pid_t>
-    orvel_childprocess_started_groups[ProcessGroup::TrackedCapacity];
-std::atomic<pid_t> orvel_childprocess_started_groups[ProcessGroup::TrackedCapacity];
+// manager stand-in): an inline variable of default visibility is a unique
+// symbol, of which the dynamic linker keeps one copy for every file, loaded
+// with RTLD_LOCAL or not. Lock-free, so that a signal handler may read it
+// while a thread writes.
+namespace OrvelChildProcess {
+__attribute__((visibility("default"))) inline std::atomic<pid_t> startedGroups[ProcessGroup::TrackedCapacity];
+}
 static_assert(std::atomic<pid_t>::is_always_lock_free, "the groups are read in signal handlers");
 
 namespace {
-auto& trackedGroups = orvel_childprocess_started_groups;
+auto& trackedGroups = OrvelChildProcess::startedGroups;
 }
 
 bool ProcessGroup::track(pid_t group)
