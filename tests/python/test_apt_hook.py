@@ -140,7 +140,8 @@ class AptHookTest(unittest.TestCase):
 
     def test_local_package_files_are_judged_like_offered_versions(self):
         for version, scope, allowed in (("1.0+v1.8.0", "all", False), ("1.0+v1.7.5", "all", True),
-                                        ("1.0+v1.6.0.hotfix1", "all", False),
+                                        ("1.0+v1.6.0.hotfix1", "all", False), ("1.0+v2.0", "all", False),
+                                        ("1.0+v1.8", "all", False),
                                         ("1.0+v1.8.0", "orvel-version", False)):
             with self.subTest(version=version, scope=scope), GuardedWorld([MAIN]) as world:
                 deb = world.local_deb(version)
@@ -151,6 +152,15 @@ class AptHookTest(unittest.TestCase):
                     self.assertIn("\n  %s " % version.split("+v")[1], result.stderr)
                     self.assertIn("offered by " + deb, result.stderr)
                     self.assertNotIn("offered by " + world.url("main"), result.stderr)
+
+    def test_short_versions_and_an_unknown_installed_release_stop_the_upgrade(self):
+        for installed, version in (("1.7.2", "1.0+v2.0"), ("1.7.2", "1.0+v1.8"), ("-", "1.0+v1.7.5")):
+            with self.subTest(installed=installed, version=version), \
+                    AptWorld(installed, [("next", "", [version])], debs=True, packages=INSTALLED, guard=TOOL) as world:
+                result = world.apt_get("dist-upgrade")
+                self.assertEqual(result.returncode, 100, result.stderr)
+                self.assertIn("orvel-update-check: the update is refused", result.stderr)
+                self.assertFalse(any("--unpack" in call for call in world.dpkg_calls()), world.dpkg_calls())
 
     def test_apt_front_end_stops_a_local_file_too(self):
         with GuardedWorld([MAIN]) as world:
