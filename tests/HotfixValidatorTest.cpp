@@ -278,7 +278,7 @@ TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingStageRefuses)
             fake.setPolicyWithoutHeader();
         } else if (fault == FailingAptCache) {
             fake.setExitCode(QStringLiteral("policy"), 100);
-        } else {
+        } else if (fault == FailingReader) {
             QFile awk(failingAwk.filePath(QStringLiteral("awk")));
             ASSERT_TRUE(awk.open(QIODevice::WriteOnly));
             awk.write("#!/bin/sh\nexit 2\n");
