@@ -110,18 +110,21 @@ TEST(UpdateValidatorManager, DecodesArgumentsAsUtf8OverTheirFullLength)
     const std::string accented = "Dir::Etc::sourcelist=/srv/\xc3\xa9t\xc3\xa9.list";
     UpdateValidatorManager manager(nullptr, std::vector<std::string>{"-o", accented});
     const QVector<QStringList> calls = fake.calls();
-    // madison for the linear check (offering a version, so not asked again),
-    // policy for the hotfix check
-    ASSERT_EQ(calls.size(), 2);
+    // madison for the package manager, then apt's own showpkg and madison
+    // (every architecture, providers) for the linear check, policy for the
+    // hotfix check
+    ASSERT_EQ(calls.size(), 4);
     const QString decoded = QStringLiteral("Dir::Etc::sourcelist=/srv/\u00e9t\u00e9.list");
-    EXPECT_EQ(calls.at(0), (QStringList{QStringLiteral("madison"), QStringLiteral("-o"), decoded,
-                                        QStringLiteral("orvel-version")}));
-    EXPECT_EQ(calls.at(1), (QStringList{QStringLiteral("policy"), QStringLiteral("-o"), decoded}));
+    const QStringList withArguments{QStringLiteral("-o"), decoded, QStringLiteral("orvel-version")};
+    EXPECT_EQ(calls.at(0), QStringList{QStringLiteral("madison")} + withArguments);
+    EXPECT_EQ(calls.at(1), QStringList{QStringLiteral("showpkg")} + withArguments);
+    EXPECT_EQ(calls.at(2), QStringList{QStringLiteral("madison")} + withArguments);
+    EXPECT_EQ(calls.at(3), (QStringList{QStringLiteral("policy"), QStringLiteral("-o"), decoded}));
 
     // A NUL byte is kept, so that argument is never run cut short: the
     // hotfix query fails and the manager refuses.
     UpdateValidatorManager withNul(nullptr, std::vector<std::string>{std::string("-o\0x", 4)});
-    EXPECT_EQ(fake.calls().size(), 2);
+    EXPECT_EQ(fake.calls().size(), 4);
     EXPECT_FALSE(withNul.check());
 }
 

@@ -3,6 +3,7 @@
 
 #include "AptHook.h"
 
+#include "ArchiveControl.h"
 #include "ExitStatus.h"
 
 #include <QFile>
@@ -101,6 +102,32 @@ int AptHook::judge(const AptHookRequest& request)
         return refuse(": Orvel::Update-Guard::Scope is \"" + request.scope()
                       + "\"; it must be \"all\" or \"orvel-version\"");
 
+    // What dpkg is about to unpack, read from the archives themselves: an
+    // index can name one version for a file that holds another, and a
+    // package of any name can take over orvel-version through Provides.
+    QVector<QPair<QString, QString>> requested;
+    for (const AptHookRequest::Action& action : request.actions()) {
+        if (!action.unpacks())
+            continue;
+        const QString file = fromBytes(action.action);
+        std::string error;
+        const std::optional<ArchiveControl> control = ArchiveControl::read(action.action, &error);
+        if (!control)
+            return refuse(toLocal(Logger::escaped(
+                QStringLiteral(": the archive %1 cannot be read: %2").arg(file, fromBytes(error)))));
+        const bool sameArchitecture = action.newArchitecture.empty() || action.newArchitecture == control->architecture;
+        if (control->package != action.package || control->version != action.newVersion || !sameArchitecture)
+            return refuse(toLocal(Logger::escaped(
+                QStringLiteral(": the archive %1 holds %2 %3 (%4), not the %5 %6 that apt's index names for it")
+                    .arg(file, fromBytes(control->package), fromBytes(control->version),
+                         fromBytes(control->architecture), fromBytes(action.package),
+                         fromBytes(action.newVersion)))));
+        for (const std::string& version : control->versionsOf("orvel-version"))
+            requested.append({UpdateValidator::orvelVersionOf(fromBytes(version)), file});
+    }
+    if (request.scope() == "orvel-version" && requested.isEmpty())
+        return UpdateAllowed;
+
     QStringList arguments;
     // Byte for byte: a value that is not valid text still reaches apt as
     // apt gave it.
@@ -109,10 +136,6 @@ int AptHook::judge(const AptHookRequest& request)
     UpdateValidatorManager manager(logger, arguments);
     // What apt is about to install is judged with what the sources offer: a
     // local .deb file is offered by no source.
-    QVector<QPair<QString, QString>> requested;
-    for (const AptHookRequest::Action& action : request.actions())
-        if (action.package == "orvel-version" && action.unpacks())
-            requested.append({UpdateValidator::orvelVersionOf(fromBytes(action.newVersion)), fromBytes(action.action)});
     manager.setRequestedVersions(requested);
     if (manager.check())
         return UpdateAllowed;

@@ -121,7 +121,8 @@ std::optional<AptHookRequest> AptHookRequest::parse(const std::string& input, st
             && (words[comparison] == "<" || words[comparison] == ">" || words[comparison] == "=");
         if (!shaped)
             return failure("line " + std::to_string(line + 1) + " of the request from apt is no package action");
-        const Action parsedAction{words[0], words[1], words[comparison + 1], action};
+        const Action parsedAction{words[0], words[1], words[comparison + 1],
+                                  request.m_version == 3 ? words[comparison + 2] : std::string(), action};
         // The guard judges the version this line installs, from the file it
         // names: a line without them cannot be judged.
         if (parsedAction.package == versionPackage && parsedAction.unpacks()
@@ -267,10 +268,9 @@ std::string AptHookRequest::missingSwitchFile() const
 
 bool AptHookRequest::guardHasNothingToDo() const
 {
-    // Any package may come from a refused source, so by default every
-    // install or upgrade is guarded.
-    return !guardIsOff() && missingSwitchFile().empty() && scopeIsKnown()
-        && !unpacks(scope() == "all" ? std::string() : versionPackage);
+    // Any package may come from a refused source, and any archive may take
+    // over orvel-version: every install or upgrade is looked at.
+    return !guardIsOff() && missingSwitchFile().empty() && scopeIsKnown() && !unpacks();
 }
 
 std::vector<std::string> AptHookRequest::aptArguments() const

@@ -28,6 +28,8 @@ public:
         std::string package;
         std::string oldVersion;
         std::string newVersion;
+        /// The new version's architecture (protocol version 3; else empty).
+        std::string newArchitecture;
         /// The .deb file to unpack, "**CONFIGURE**" or "**REMOVE**".
         std::string action;
 
@@ -96,7 +98,9 @@ public:
     std::string missingSwitchFile() const;
     /**
      * True when the guard has nothing to do and nothing to say: it is on,
-     * and the run installs or upgrades nothing in its scope.
+     * and the run installs or upgrades nothing. (Under either scope: any
+     * archive may be or provide orvel-version, whatever its name, and only
+     * the archive itself can tell.)
      */
     bool guardHasNothingToDo() const;
 

@@ -9,64 +9,42 @@
 
 #include <QDeadlineTimer>
 
-#include <optional>
-
 namespace {
 const QString constructorName = QStringLiteral("LinearValidator::LinearValidator(std::shared_ptr<Logger>, const QStringList&)");
 const QString checkName = QStringLiteral("virtual bool LinearValidator::check()");
 const QString package = QStringLiteral("orvel-version");
 const QString checkKind = QStringLiteral("linear");
-
-// The versions of "orvel-version" in "apt-cache madison" output, each once,
-// cut to the text after their last "+v" as the package manager cuts them;
-// no value when a line is not "package | version | source".
-std::optional<QStringList> madisonVersions(const QString& output)
-{
-    QStringList versions;
-    for (const QStringRef& line : output.splitRef(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QVector<QStringRef> fields = line.split(QLatin1Char('|'));
-        if (fields.size() < 3 || fields.at(0).trimmed() != package)
-            return std::nullopt;
-        const QString version = UpdateValidator::orvelVersionOf(fields.at(1).trimmed().toString());
-        if (!versions.contains(version))
-            versions << version;
-    }
-    return versions;
-}
 }
 
 LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
     : UpdateValidator(std::move(logger), aptArgs)
 {
-    // The package manager's query and the confirming one below ask apt the
-    // same question: they share one time limit, so that an apt-cache that
-    // hangs costs one wait, not two.
+    // The package manager's query and apt's own below ask the same
+    // question: they share one time limit, so that an apt-cache that hangs
+    // costs one wait, not two.
     const QDeadlineTimer period(ChildProcess::DefaultTimeoutMs);
     if (!refuseArgumentsUpFront())
         m_availableVersions = WexAdmin::PackageManager::getAvailableVersionsList(package, aptArgs);
-    // The package manager answers a failed query with an empty list too. apt
-    // itself tells the two apart: it exits 0 for a package that nobody offers.
-    // Its own answer then counts, not the empty list: the package manager's
-    // query may have failed where this one succeeds.
-    if (m_availableVersions.isEmpty() && !m_versionQueryFailed) {
-        const qint64 remainingMs = period.remainingTime();
-        ChildProcess::Result madison;
-        if (remainingMs > 0)
-            madison = ChildProcess::run(QStringLiteral("apt-cache"),
-                                        QStringList{QStringLiteral("madison")} + aptArgs + QStringList{package},
-                                        static_cast<int>(remainingMs));
-        if (remainingMs <= 0 || madison.timedOutAfterMs > 0)
-            madison.timedOutAfterMs = ChildProcess::DefaultTimeoutMs;
-        const std::optional<QStringList> offered =
-            madison.exitedCleanly() ? madisonVersions(madison.standardOutputText()) : std::nullopt;
-        m_versionQueryFailed = !offered;
-        if (offered)
-            m_availableVersions = *offered;
-        else
-            logQueryFailure(QStringLiteral("Unable to get available versions for linear validation"),
-                            madison.exitedCleanly()
-                                ? QStringLiteral("apt-cache madison printed a line that is not package | version | source")
-                                : madison.failureText());
+    // The package manager sees orvel-version of this machine's own
+    // architecture alone, and answers a failed query with an empty list.
+    // The versions of every architecture and of the packages that provide
+    // orvel-version come from apt itself, which also tells a failed query
+    // from a package that nobody offers.
+    if (!m_versionQueryFailed) {
+        const std::optional<QStringList> lines = runShellCommand(
+            aptArgumentsArray(aptArgs) + QStringLiteral("set -o pipefail; ") + packageVersionsCommand(),
+            QStringLiteral("Unable to get available versions for linear validation"),
+            static_cast<int>(period.remainingTime()));
+        m_versionQueryFailed = !lines;
+        QSet<QString> known(m_availableVersions.cbegin(), m_availableVersions.cend());
+        for (const QString& line : lines.value_or(QStringList())) {
+            const int separator = line.indexOf(QLatin1Char('|'));
+            const QString version = orvelVersionOf(line.left(separator).trimmed());
+            if (separator >= 0 && !known.contains(version)) {
+                known.insert(version);
+                m_availableVersions << version;
+            }
+        }
     }
     logConstruction(constructorName, QStringLiteral("available orvel version = "));
 }

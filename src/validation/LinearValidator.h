@@ -8,11 +8,12 @@
 /**
  * Refuses an update that leaves the installed line.
  *
- * Every version of "orvel-version" that the package manager offers must keep
- * the design version and the major version (components 0 and 1, compared as
- * exact texts) of the installed system. Versions with fewer than three
- * components are ignored; an installed version with fewer than three
- * components counts as design and major version "99".
+ * Every version of "orvel-version" that the sources offer, on any
+ * architecture apt is configured for, and every version of it that a
+ * package provides, must keep the design version and the major version
+ * (components 0 and 1, compared as exact texts) of the installed system; a
+ * version without those components cannot. An installed version with fewer
+ * than three components refuses the check (installed-version-unknown).
  *
  * When the offered versions cannot be learnt (apt fails), every check()
  * answers false until setAvailableVersions() supplies them.
@@ -20,8 +21,8 @@
 class ORVELUPDATECHECKS_EXPORT LinearValidator : public UpdateValidator
 {
 public:
-    /// Asks the package manager once for the offered versions. When it
-    /// offers none, "apt-cache madison" confirms that apt ran cleanly.
+    /// Asks the package manager once for the offered versions, then apt for
+    /// those of other architectures and of providers (packageVersionsCommand()).
     LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs);
     ~LinearValidator() override;
 

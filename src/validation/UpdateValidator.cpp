@@ -194,15 +194,38 @@ QString UpdateValidator::policyReleasesCommand(bool withSources)
         .arg(withSources ? 1 : 0);
 }
 
+QString UpdateValidator::packageVersionsCommand()
+{
+    // orvel-version on every architecture apt is configured for, and each
+    // package that provides it with a version: madison's "version | source"
+    // for the former, and for the latter the version it provides in place of
+    // its own. A line of madison's that is none of these fails the command.
+    return QStringLiteral(
+        R"sh(names=$(apt-config dump "${apt_args[@]}" --no-empty --format 'orvel-version:%v%n' APT::Architectures) && )sh"
+        R"sh(mapfile -t names <<<"orvel-version${names:+$'\n'$names}" && )sh"
+        R"sh(provided=$(apt-cache showpkg "${apt_args[@]}" "${names[@]}" | awk '/^Package: / {reverse = 0} /^Reverse Provides: *$/ {reverse = 1; next} )sh"
+        R"sh(reverse && NF == 4 && $3 == "(=" && $4 != ")" {sub(/\)$/, "", $4); print $1, $2, $4}') && )sh"
+        R"sh(mapfile -t providers < <(awk 'NF {print $1}' <<<"$provided") && )sh"
+        R"sh({ printf '%s\n\n' "$provided"; apt-cache madison "${apt_args[@]}" "${names[@]}" "${providers[@]}" 2>/dev/null; } | )sh"
+        R"sh(awk -F'|' '!madison && $0 == "" {madison = 1; next} )sh"
+        R"sh(!madison {split($0, p, " "); provides[p[1] " " p[2]] = provides[p[1] " " p[2]] " " p[3]; provider[p[1]] = 1; next} )sh"
+        R"sh(NF == 0 {next} {name = $1; gsub(/^ +| +$/, "", name); version = $2; gsub(/^ +| +$/, "", version)} )sh"
+        R"sh(NF < 3 || (name !~ /^orvel-version(:[^ ]+)?$/ && !(name in provider)) )sh"
+        R"sh({print "apt-cache madison printed a line that is not package | version | source" > "/dev/stderr"; bad = 1; next} )sh"
+        R"sh(name ~ /^orvel-version(:|$)/ && !seen[version "|" $3]++ {print $2 "|" $3} )sh"
+        R"sh((name " " version) in provides {n = split(provides[name " " version], v, " "); )sh"
+        R"sh(for (i = 1; i <= n; ++i) if (!seen[v[i] "|" $3]++) print " " v[i] " |" $3} )sh"
+        R"sh(END {exit bad ? 4 : 0}')sh");
+}
+
 QString UpdateValidator::versionsWithSourcesCommand(QStringList const& aptArgs)
 {
     // Release versions with the URL of the source that announces them, and
     // the package versions (text after "+v") with their sources. Any stage
     // that fails, or output of another shape, fails the whole command.
     return aptArgumentsArray(aptArgs)
-        + QStringLiteral(
-               R"(set -o pipefail; (%1 && apt-cache madison "${apt_args[@]}" orvel-version 2>/dev/null | awk -F'|' 'NF == 0 {next} NF < 3 || $1 !~ /^ *orvel-version *$/ {print "apt-cache madison printed a line that is not package | version | source" > "/dev/stderr"; bad = 1; next} {print $2 "|" $3} END {exit bad ? 4 : 0}' | sed 's/.*+v//') | sort -u)")
-        .arg(policyReleasesCommand(true));
+        + QStringLiteral(R"(set -o pipefail; (%1 && { %2; } | sed 's/.*+v//') | sort -u)")
+              .arg(policyReleasesCommand(true), packageVersionsCommand());
 }
 
 QString UpdateValidator::aptArgumentsArray(QStringList const& aptArgs)
@@ -279,13 +302,18 @@ QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringLi
 }
 
 std::optional<QStringList> UpdateValidator::runShellCommand(QString const& commandLine,
-                                                            QString const& failureMessage) const
+                                                            QString const& failureMessage, int timeoutMs) const
 {
     // Printed only once the whole command has succeeded; no repository can
     // place it after the command's own output.
     static const QString answerEnd = QStringLiteral("-- end of the answer --\n");
-    const ChildProcess::Result result =
-        ChildProcess::runShell(QStringLiteral("{ %1\n} && printf %s '%2'").arg(commandLine, answerEnd));
+    ChildProcess::Result result;
+    if (timeoutMs > 0)
+        result = ChildProcess::runShell(QStringLiteral("{ %1\n} && printf %s '%2'").arg(commandLine, answerEnd), timeoutMs);
+    // A query's steps share one period: when it runs out, that period is
+    // what the query took.
+    if (timeoutMs <= 0 || result.timedOutAfterMs > 0)
+        result.timedOutAfterMs = ChildProcess::DefaultTimeoutMs;
     // Bytes that are not valid text (a URL's, a Release field's) stay
     // themselves, for the escapes that show them as \xHH.
     QString output = result.exitedCleanly() ? ChildProcess::textFromBytes(result.standardOutput) : QString();

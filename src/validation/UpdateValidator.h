@@ -24,7 +24,8 @@
  * construction), the offered versions, the apt arguments of the pending
  * operation and the sources that the latest check() found invalid. It also
  * finds out which package source offers which version, by running a shell
- * pipeline over "apt-cache policy" and "apt-cache madison orvel-version".
+ * pipeline over "apt-cache policy" and "apt-cache madison" of orvel-version
+ * (every architecture) and of the packages that provide it.
  */
 class ORVELUPDATECHECKS_EXPORT UpdateValidator
 {
@@ -116,6 +117,16 @@ protected:
      * (exit 3): apt then answered another question.
      */
     static QString policyReleasesCommand(bool withSources);
+    /**
+     * The shell pipeline that prints, in "apt-cache madison"'s shape
+     * ("version | source ..."), the versions of orvel-version on every
+     * architecture apt is configured for (APT::Architectures) and, for each
+     * package that provides orvel-version with a version, the version it
+     * provides, with the sources that offer it. Uses the bash array of
+     * aptArgumentsArray(); a line of madison's of another shape fails it
+     * (exit 4).
+     */
+    static QString packageVersionsCommand();
     /// "apt_args=(...); ": @p aptArgs, each quoted, as the bash array that
     /// the commands above hand to apt as "${apt_args[@]}".
     static QString aptArgumentsArray(QStringList const& aptArgs);
@@ -134,7 +145,8 @@ protected:
      * another code or stops short), logs @p failureMessage and why, and
      * returns no value.
      */
-    std::optional<QStringList> runShellCommand(QString const& commandLine, QString const& failureMessage) const;
+    std::optional<QStringList> runShellCommand(QString const& commandLine, QString const& failureMessage,
+                                               int timeoutMs = 30000) const;
 
     /// The two error lines of a failed query: @p message, then @p why (the
     /// child's standard error, or that it timed out).

@@ -22,17 +22,18 @@ class AptWorld:
     block and removed after it; activated() only sets the environment.
     """
 
-    def __init__(self, installed, repos=(), debs=False, packages=(), guard=None):
+    def __init__(self, installed, repos=(), debs=False, packages=(), guard=None, foreign=()):
         """debs: real .deb files and a recording dpkg, for apt-get runs;
         packages: "name=version" entries of apt's dpkg status; guard: an
         orvel-update-check that the apt guard runs, switched on by the file
-        self.guard_switch."""
+        self.guard_switch; foreign: further architectures of apt's."""
         self._tmp = tempfile.TemporaryDirectory(prefix="orvel-world-")
         self.dir = self._tmp.name
         specs = ["%s:%s:%s:%s" % (repo[0], repo[1], ",".join(repo[2]), repo[3] if len(repo) > 3 else "")
                  for repo in repos]
         options = (["--debs"] if debs else []) + [word for package in packages for word in ("--installed", package)]
         options += ["--guard", guard] if guard else []
+        options += [word for arch in foreign for word in ("--foreign", arch)]
         subprocess.run([os.path.join(SUPPORT_DIR, "make-apt-world")] + options + [self.dir, installed] + specs,
                        check=True, stdout=subprocess.DEVNULL)
         self._activation = None
@@ -81,11 +82,33 @@ class AptWorld:
         result = self.apt_get("update")
         assert result.returncode == 0, result.stderr
 
-    def local_deb(self, version, package="orvel-version"):
-        """Builds a .deb of package at version outside the repositories, as a
-        user downloads one, and returns its path."""
-        return subprocess.run([os.path.join(SUPPORT_DIR, "make-deb"), package, version, self.dir], check=True,
-                              stdout=subprocess.PIPE, universal_newlines=True).stdout.strip()
+    def local_deb(self, version, package="orvel-version", fields=(), into=None):
+        """Builds a .deb of package at version (with further control fields
+        such as "Provides: ...") outside the repositories, as a user
+        downloads one, or in the directory into; returns its path."""
+        options = [word for field in fields for word in ("-f", field)]
+        return subprocess.run([os.path.join(SUPPORT_DIR, "make-deb")] + options + [package, version, into or self.dir],
+                              check=True, stdout=subprocess.PIPE, universal_newlines=True).stdout.strip()
+
+    def reindex(self, name, edit=lambda index: index):
+        """Writes the Packages index of repository name afresh from its .deb
+        files, passed through edit as a careless or hostile owner may write
+        it, with a Release of the same fields, and reads the sources again."""
+        repo = os.path.join(self.dir, "repos", name)
+        index = subprocess.run(["apt-ftparchive", "packages", "."], cwd=repo, check=True, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, universal_newlines=True).stdout
+        with open(os.path.join(repo, "Packages"), "w") as packages:
+            packages.write(edit(index))
+        with open(os.path.join(repo, "Release")) as release:
+            fields = [line.split(": ", 1) for line in release if line.startswith(("Origin:", "Label:", "Version:"))]
+        options = [word for key, value in fields
+                   for word in ("-o", "APT::FTPArchive::Release::%s=%s" % (key, value.strip()))]
+        release = subprocess.run(["apt-ftparchive"] + options + ["release", repo], check=True,
+                                 stdout=subprocess.PIPE).stdout
+        with open(os.path.join(repo, "Release"), "wb") as out:
+            out.write(release)
+        result = self.apt_get("update")
+        assert result.returncode == 0, result.stderr
 
     def dpkg_calls(self):
         """The arguments of each call of the world's dpkg (with debs)."""

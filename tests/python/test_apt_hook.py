@@ -18,6 +18,9 @@ PRIVATE_DEV_LOG = os.path.join(SUPPORT_DIR, "with-private-dev-log")
 
 INSTALLED = ["orvel-version=1.0+v1.7.2", "orvel-extra=1.0"]
 MAIN = ("main", "1.7.5", ["1.0+v1.7.5", "orvel-extra=2.0"])
+# A package that takes over orvel-version at 1.8.0, as Debian packages
+# replace one another.
+TAKES_OVER = ("Provides: orvel-version (= 1.0+v1.8.0)", "Conflicts: orvel-version", "Replaces: orvel-version")
 
 
 class GuardedWorld(AptWorld):
@@ -162,6 +165,41 @@ class AptHookTest(unittest.TestCase):
                 self.assertIn("orvel-update-check: the update is refused", result.stderr)
                 self.assertFalse(any("--unpack" in call for call in world.dpkg_calls()), world.dpkg_calls())
 
+    def test_a_package_that_takes_over_orvel_version_is_judged(self):
+        # From a repository and from a local file; under either scope. A
+        # run that takes nothing of orvel-version passes the narrow scope.
+        for scope in ("all", "orvel-version"):
+            with self.subTest(scope=scope), GuardedWorld([MAIN, ("next", "1.8.0", [])]) as world:
+                option = ("-o", "Orvel::Update-Guard::Scope=" + scope)
+                world.local_deb("1.0+v1.8.0", "orvel-system", TAKES_OVER, into=os.path.join(world.dir, "repos", "next"))
+                world.reindex("next")
+                local = world.local_deb("1.0+v1.8.1", "orvel-system", [TAKES_OVER[0].replace("1.8.0", "1.8.1")])
+                for package, source in (("orvel-system", world.url("next")), (local, local)):
+                    result = world.apt_get(*option, "install", package)
+                    self.assertNotEqual(result.returncode, 0, result.stderr)
+                    self.assertIn("changes the major version of the installed 1.7.2", result.stderr)
+                    self.assertIn("offered by " + source, result.stderr)
+                    self.assertFalse(world.unpacked(), world.dpkg_calls())
+                if scope == "orvel-version":
+                    result = world.apt_get(*option, "install", "orvel-extra")
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    self.assertTrue(world.unpacked())
+
+    def test_an_archive_that_is_not_what_the_index_says_is_refused(self):
+        # The index says 1.7.6 (sizes and hashes right) of an archive that
+        # holds 1.8.0.
+        with GuardedWorld([MAIN, ("next", "1.7.6", ["1.0+v1.7.6"])]) as world:
+            repo = os.path.join(world.dir, "repos", "next")
+            named = os.path.join(repo, "orvel-version_1.0+v1.7.6_all.deb")
+            os.replace(world.local_deb("1.0+v1.8.0", into=world.dir), named)
+            world.reindex("next", lambda index: index.replace("Version: 1.0+v1.8.0", "Version: 1.0+v1.7.6"))
+            result = world.apt_get("install", "orvel-version")
+            self.assertNotEqual(result.returncode, 0)
+            # apt names the file by the repository's path and the index's ./name
+            self.assertIn("the archive %s/./%s holds orvel-version 1.0+v1.8.0 (all), not the orvel-version 1.0+v1.7.6 "
+                          "that apt's index names for it" % os.path.split(named), result.stderr)
+            self.assertFalse(world.unpacked(), world.dpkg_calls())
+
     def test_apt_front_end_stops_a_local_file_too(self):
         with GuardedWorld([MAIN]) as world:
             deb = world.local_deb("1.0+v1.8.0")
@@ -186,8 +224,11 @@ class AptHookTest(unittest.TestCase):
 
 # A request that the guard refuses once it looks: it installs orvel-version
 # 1.8.0 from a file over the installed 1.7.2 (with no sources at all).
+_JUMP_DIR = tempfile.TemporaryDirectory(prefix="orvel-jump-")
+JUMP_DEB = subprocess.run([os.path.join(SUPPORT_DIR, "make-deb"), "orvel-version", "1.0+v1.8.0", _JUMP_DIR.name],
+                          check=True, stdout=subprocess.PIPE).stdout.strip()
 JUMP_FROM_FILE = (b"VERSION 3\nDir=/nonexistent/\n%s\n"
-                  b"orvel-version 1.0+v1.7.2 all none < 1.0+v1.8.0 all none /srv/orvel-version_1.0+v1.8.0_all.deb\n")
+                  b"orvel-version 1.0+v1.7.2 all none < 1.0+v1.8.0 all none " + JUMP_DEB.replace(b"%", b"%%") + b"\n")
 
 
 def jump_from_file(setting=b""):
@@ -216,7 +257,7 @@ class AptHookInputTest(unittest.TestCase):
         result = self.judge(jump_from_file())
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"1.8.0 changes the major version of the installed 1.7.2\n"
-                      b"    offered by /srv/orvel-version_1.0+v1.8.0_all.deb\n", result.stderr)
+                      b"    offered by " + JUMP_DEB + b"\n", result.stderr)
         self.assertIn(b"/etc/apt/apt.conf.d/", result.stderr)
 
     def test_info_fd_that_names_no_readable_descriptor_refuses(self):

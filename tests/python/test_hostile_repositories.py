@@ -118,13 +118,13 @@ class AptArgumentsTest(unittest.TestCase):
 
 class FailingAptTest(unittest.TestCase):
     def test_refusals_say_when_apt_could_not_list_their_sources(self):
-        # The package manager finds 1.8.0; the line it skips makes the
-        # sources pipeline fail.
-        with AptWorld("1.7.2", []), tempfile.TemporaryDirectory() as fake:
-            with open(os.path.join(fake, "madison.stdout"), "w") as madison:
-                madison.write("orvel-version | 1.0+v1.8.0 | file:/srv/next ./ Packages\nnot a madison line\n")
-            env = dict(os.environ, FAKE_APT_CACHE_DIR=fake,
-                       PATH=os.path.join(SUPPORT_DIR, "fake-bin") + ":" + os.environ["PATH"])
+        # The versions are known; the last stage of the sources pipeline
+        # fails, and with it the whole pipeline.
+        with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]), tempfile.TemporaryDirectory() as fake:
+            with open(os.path.join(fake, "sort"), "w") as sort:
+                sort.write("#!/bin/sh\nexit 2\n")
+            os.chmod(os.path.join(fake, "sort"), 0o755)
+            env = dict(os.environ, PATH=fake + ":" + os.environ["PATH"])
             why = tool("--why", env=env)
             result = json.loads(tool("--json", env=env).stdout)
         self.assertEqual(why.returncode, 1)

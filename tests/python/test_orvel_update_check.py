@@ -38,6 +38,30 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(json_result.returncode, 1)
         self.assertEqual(json.loads(json_result.stdout)["invalid_sources"], expected)
 
+    def test_versions_of_other_architectures_and_of_providers_are_judged(self):
+        # orvel-version of a foreign architecture apt is configured for, and
+        # a package that provides orvel-version (its own version is no
+        # Orvel release); a provider without a version provides none.
+        provides = ("Provides: orvel-version (= 1.0+v1.8.0)", "Replaces: orvel-version")
+        for case in ("foreign", "provider", "unversioned"):
+            with self.subTest(case=case):
+                next_versions = ["orvel-version@i386=1.0+v1.8.0"] if case == "foreign" else []
+                with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"]), ("next", "1.7.5", next_versions)],
+                              debs=True, foreign=["i386"] if case == "foreign" else []) as world:
+                    if case != "foreign":
+                        world.local_deb("2.0", "orvel-system", provides if case == "provider" else ["Provides: orvel-version"],
+                                        into=os.path.join(world.dir, "repos", "next"))
+                        world.reindex("next")
+                    result = run("--why")
+                if case == "unversioned":
+                    self.assertEqual((result.returncode, result.stdout), (0, "update allowed\n"), result.stderr)
+                    continue
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertEqual(result.stdout.split("\n\n")[1].splitlines(),
+                                 ["1.8.0 (linear, major-version-changed)",
+                                  "  1.8.0 changes the major version of the installed 1.7.2",
+                                  "  offered by " + world.url("next")])
+
     def test_json_of_an_allowed_update(self):
         with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]):
             result = run("--json")
