@@ -91,12 +91,13 @@ refusals:
       sample: linear
     rule:
       description:
-        - The rule it breaks, C(major-version-changed), C(design-version-changed), C(hotfix-not-allowed), or
-          C(versions-unknown) when apt could not say which versions are offered.
+        - The rule it breaks, C(major-version-changed), C(design-version-changed), C(hotfix-not-allowed),
+          C(versions-unknown) when apt could not say which versions are offered, or C(installed-version-unknown)
+          when the installed release could not be read.
       type: str
       sample: major-version-changed
     version:
-      description: The refused version; empty for C(versions-unknown).
+      description: The refused version; empty for C(versions-unknown) and C(installed-version-unknown).
       type: str
       sample: "1.8.0"
     installed:
