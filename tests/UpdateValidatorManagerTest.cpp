@@ -115,10 +115,10 @@ TEST(UpdateValidatorManager, DecodesArgumentsAsUtf8OverTheirFullLength)
     // hotfix check
     ASSERT_EQ(calls.size(), 4);
     const QString decoded = QStringLiteral("Dir::Etc::sourcelist=/srv/\u00e9t\u00e9.list");
-    const QStringList withArguments{QStringLiteral("-o"), decoded, QStringLiteral("orvel-version")};
-    EXPECT_EQ(calls.at(0), QStringList{QStringLiteral("madison")} + withArguments);
-    EXPECT_EQ(calls.at(1), QStringList{QStringLiteral("showpkg")} + withArguments);
-    EXPECT_EQ(calls.at(2), QStringList{QStringLiteral("madison")} + withArguments);
+    const QStringList withArguments{QStringLiteral("-o"), decoded};
+    EXPECT_EQ(calls.at(0), QStringList{QStringLiteral("madison")} + withArguments + QStringList{QStringLiteral("orvel-version")});
+    EXPECT_EQ(calls.at(1), QStringList{QStringLiteral("showpkg")} + withArguments + QStringList{QStringLiteral("orvel-version:*")});
+    EXPECT_EQ(calls.at(2), QStringList{QStringLiteral("madison")} + withArguments + QStringList{QStringLiteral("orvel-version:*")});
     EXPECT_EQ(calls.at(3), (QStringList{QStringLiteral("policy"), QStringLiteral("-o"), decoded}));
 
     // A NUL byte is kept, so that argument is never run cut short: the

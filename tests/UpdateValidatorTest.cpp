@@ -45,9 +45,9 @@ TEST(UpdateValidator, CommandIsOnePipelineThatFailsWhenAnyStageFails)
     const QString command = UpdateValidator::versionsWithSourcesCommand();
     EXPECT_TRUE(command.startsWith(QStringLiteral("apt_args=(); set -o pipefail; ({ apt-get indextargets \"${apt_args[@]}\" ")));
     EXPECT_TRUE(command.contains(QStringLiteral("apt-cache policy \"${apt_args[@]}\"; } | awk ")));
-    EXPECT_TRUE(command.contains(QStringLiteral(" && { names=$(apt-config dump \"${apt_args[@]}\" ")));
+    EXPECT_TRUE(command.contains(QStringLiteral(" && { provided=$(apt-cache showpkg \"${apt_args[@]}\" 'orvel-version:*' ")));
     EXPECT_TRUE(command.contains(
-        QStringLiteral("apt-cache madison \"${apt_args[@]}\" \"${names[@]}\" \"${providers[@]}\" 2>/dev/null; } | awk")));
+        QStringLiteral("apt-cache madison \"${apt_args[@]}\" 'orvel-version:*' \"${providers[@]}\" 2>/dev/null; } | awk")));
     EXPECT_TRUE(command.endsWith(QStringLiteral("sed 's/.*+v//') | sort -u")));
 }
 

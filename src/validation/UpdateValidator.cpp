@@ -196,17 +196,16 @@ QString UpdateValidator::policyReleasesCommand(bool withSources)
 
 QString UpdateValidator::packageVersionsCommand()
 {
-    // orvel-version on every architecture apt is configured for, and each
-    // package that provides it with a version: madison's "version | source"
-    // for the former, and for the latter the version it provides in place of
-    // its own. A line of madison's that is none of these fails the command.
+    // orvel-version on every architecture apt is configured for (":*": the
+    // cache holds those alone), and each package that provides it with a
+    // version: madison's "version | source" for the former, and for the
+    // latter the version it provides in place of its own. A line of
+    // madison's that is none of these fails the command.
     return QStringLiteral(
-        R"sh(names=$(apt-config dump "${apt_args[@]}" --no-empty --format 'orvel-version:%v%n' APT::Architectures) && )sh"
-        R"sh(mapfile -t names <<<"orvel-version${names:+$'\n'$names}" && )sh"
-        R"sh(provided=$(apt-cache showpkg "${apt_args[@]}" "${names[@]}" | awk '/^Package: / {reverse = 0} /^Reverse Provides: *$/ {reverse = 1; next} )sh"
+        R"sh(provided=$(apt-cache showpkg "${apt_args[@]}" 'orvel-version:*' | awk '/^Package: / {reverse = 0} /^Reverse Provides: *$/ {reverse = 1; next} )sh"
         R"sh(reverse && NF == 4 && $3 == "(=" && $4 != ")" {sub(/\)$/, "", $4); print $1, $2, $4}') && )sh"
-        R"sh(mapfile -t providers < <(awk 'NF {print $1}' <<<"$provided") && )sh"
-        R"sh({ printf '%s\n\n' "$provided"; apt-cache madison "${apt_args[@]}" "${names[@]}" "${providers[@]}" 2>/dev/null; } | )sh"
+        R"sh(providers=() && while read -r provider _; do [ -z "$provider" ] || providers+=("$provider"); done <<<"$provided" && )sh"
+        R"sh({ printf '%s\n\n' "$provided"; apt-cache madison "${apt_args[@]}" 'orvel-version:*' "${providers[@]}" 2>/dev/null; } | )sh"
         R"sh(awk -F'|' '!madison && $0 == "" {madison = 1; next} )sh"
         R"sh(!madison {split($0, p, " "); provides[p[1] " " p[2]] = provides[p[1] " " p[2]] " " p[3]; provider[p[1]] = 1; next} )sh"
         R"sh(NF == 0 {next} {name = $1; gsub(/^ +| +$/, "", name); version = $2; gsub(/^ +| +$/, "", version)} )sh"

@@ -120,7 +120,7 @@ protected:
     /**
      * The shell pipeline that prints, in "apt-cache madison"'s shape
      * ("version | source ..."), the versions of orvel-version on every
-     * architecture apt is configured for (APT::Architectures) and, for each
+     * architecture apt is configured for ("orvel-version:*") and, for each
      * package that provides orvel-version with a version, the version it
      * provides, with the sources that offer it. Uses the bash array of
      * aptArgumentsArray(); a line of madison's of another shape fails it
