@@ -9,6 +9,7 @@
 #include "AptHook.h"
 #include "ChildProcess.h"
 #include "ExitStatus.h"
+#include "MetricsFile.h"
 
 #include <Logger.h>
 #include <UpdateValidatorManager.h>
@@ -146,6 +147,26 @@ QString labelValue(const QString& text)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
+// The two metrics that say that no verdict was reached.
+const char* const uncheckedMetrics =
+    "# HELP orvel_update_allowed Whether the pending apt update may be installed (1) or not (0).\n"
+    "# TYPE orvel_update_allowed gauge\n"
+    "orvel_update_allowed 0\n"
+    "# HELP orvel_update_check_success Whether apt answered every query of the checks (1) or not (0, and the "
+    "update is refused).\n"
+    "# TYPE orvel_update_check_success gauge\n"
+    "orvel_update_check_success 0\n";
+
+// The metrics file of --metrics-file, for the interrupt handler.
+MetricsFile* metricsFile = nullptr;
+
+// Interrupted or timed out: the old verdict must not stand.
+void publishUnchecked()
+{
+    if (metricsFile)
+        metricsFile->publishFromSignal(uncheckedMetrics, std::strlen(uncheckedMetrics));
+}
+
 // The verdict as metrics in Prometheus' text format, for the node
 // exporter's textfile collector: no time stamps (the collector adds none
 // either), a HELP and a TYPE line for each metric.
@@ -212,11 +233,18 @@ int main(int argc, char** argv)
         QStringLiteral("prometheus"),
         QStringLiteral("Print the verdict as metrics in Prometheus' text format instead (orvel_update_allowed, "
                        "orvel_update_check_success, orvel_update_refusals, orvel_update_installed_info)."));
+    const QCommandLineOption metricsFileOption(
+        QStringLiteral("metrics-file"),
+        QStringLiteral("Write what --prometheus prints to <file> instead, replacing it at once (for the node "
+                       "exporter's textfile collector); interrupted, the file says orvel_update_allowed 0 and "
+                       "orvel_update_check_success 0."),
+        QStringLiteral("file"));
     const QCommandLineOption aptHookOption(
         QStringLiteral("apt-hook"),
         QStringLiteral("Run as apt's pre-install hook: read apt's request from standard input "
                        "(or APT_HOOK_INFO_FD)."));
-    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption, prometheusOption, aptHookOption});
+    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption, prometheusOption, metricsFileOption,
+                       aptHookOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("APT-ARG"), QStringLiteral("apt arguments of the pending operation."),
@@ -233,7 +261,7 @@ int main(int argc, char** argv)
                      UpdateAllowed);
     if (parser.isSet(aptHookOption)) {
         for (const QCommandLineOption& other :
-             {logOption, levelOption, explainOption, whyOption, jsonOption, prometheusOption})
+             {logOption, levelOption, explainOption, whyOption, jsonOption, prometheusOption, metricsFileOption})
             if (parser.isSet(other))
                 return usageError(parser, QStringLiteral("--apt-hook takes no other option"));
         if (!parser.positionalArguments().isEmpty())
@@ -248,8 +276,11 @@ int main(int argc, char** argv)
         return usageError(parser, QStringLiteral("--log-level needs --log"));
     if (parser.isSet(logOption) && parser.value(logOption).isEmpty())
         return usageError(parser, QStringLiteral("--log needs a file name"));
-    if (parser.isSet(prometheusOption) && (parser.isSet(jsonOption) || parser.isSet(whyOption)))
-        return usageError(parser, QStringLiteral("--prometheus cannot be combined with --json or --why"));
+    const bool metrics = parser.isSet(prometheusOption) || parser.isSet(metricsFileOption);
+    if (metrics && (parser.isSet(jsonOption) || parser.isSet(whyOption)))
+        return usageError(parser, QStringLiteral("--prometheus and --metrics-file cannot be combined with --json or --why"));
+    if (parser.isSet(metricsFileOption) && parser.value(metricsFileOption).isEmpty())
+        return usageError(parser, QStringLiteral("--metrics-file needs a file name"));
     if (parser.isSet(explainOption) && parser.isSet(logOption))
         return usageError(parser, QStringLiteral("--explain and --log cannot be combined"));
 
@@ -285,6 +316,17 @@ int main(int argc, char** argv)
         logger = std::make_shared<Logger>(path, Logger::Info);
     }
 
+    // Opened before the checks, so that an interrupt can replace it too.
+    std::unique_ptr<MetricsFile> metricsOutput;
+    if (parser.isSet(metricsFileOption)) {
+        std::string error;
+        metricsOutput = MetricsFile::open(QFile::encodeName(parser.value(metricsFileOption)).toStdString(), &error);
+        if (!metricsOutput)
+            return outputError(QStringLiteral("write the metrics"), QString::fromLocal8Bit(error.c_str()));
+        metricsFile = metricsOutput.get();
+        ChildProcess::endChildrenOnInterrupt(publishUnchecked);
+    }
+
     // Logging from construction on, so that a debug log names the installed
     // and the offered versions too.
     UpdateValidatorManager manager(logger, aptArguments);
@@ -302,7 +344,7 @@ int main(int argc, char** argv)
 
     const QVector<Refusal> refusals = manager.getRefusals();
     QString verdict;
-    if (parser.isSet(prometheusOption)) {
+    if (metrics) {
         verdict = prometheus(allowed, manager.getCurrentOrvelVersion(), refusals);
     } else if (parser.isSet(jsonOption)) {
         QJsonArray refusalObjects;
@@ -325,6 +367,12 @@ int main(int argc, char** argv)
             verdict += Logger::escaped(source) + QLatin1Char('\n');
         if (parser.isSet(whyOption))
             verdict += why(refusals);
+    }
+    if (metricsOutput) {
+        std::string error;
+        if (!metricsOutput->publish(verdict.toUtf8().toStdString(), &error))
+            return outputError(QStringLiteral("write the metrics"), QString::fromLocal8Bit(error.c_str()));
+        return allowed ? UpdateAllowed : UpdateRefused;
     }
     return print(verdict, allowed ? UpdateAllowed : UpdateRefused);
 }

@@ -234,6 +234,7 @@ ChildProcess::Result ChildProcess::runShell(const QString& commandLine, int time
 namespace {
 
 std::atomic<bool> interrupted{false};
+std::atomic<void (*)()> interruptedExit{nullptr};
 
 void endChildrenAndExit(int signal)
 {
@@ -242,13 +243,16 @@ void endChildrenAndExit(int signal)
         for (;;)
             ::pause();
     ProcessGroup::endStarted();
+    if (void (*beforeExit)() = interruptedExit.load())
+        beforeExit();
     ::_exit(128 + signal);
 }
 
 } // namespace
 
-void ChildProcess::endChildrenOnInterrupt()
+void ChildProcess::endChildrenOnInterrupt(void (*beforeExit)())
 {
+    interruptedExit.store(beforeExit);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction action = {};
         // One ignored from the start stays so (nohup).

@@ -114,7 +114,9 @@ public:
      * SIGHUP), every child that run() has running is ended with its group
      * as a run's end does, and the program exits with 128 + the signal.
      * Nothing else is signalled: not the caller's group, nor a child that
-     * the program inherited across exec.
+     * the program inherited across exec. @p beforeExit, when given, runs
+     * after the children have ended, in the signal handler: it may make
+     * async-signal-safe calls only.
      */
-    static void endChildrenOnInterrupt();
+    static void endChildrenOnInterrupt(void (*beforeExit)() = nullptr);
 };

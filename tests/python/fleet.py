@@ -6,6 +6,7 @@ tests and the benchmark: each host an offline apt world of its own with real
 packages, the apt guard and a recording dpkg, reached locally or over SSH
 through a private sshd on 127.0.0.1 that the fleet starts and stops."""
 
+import json
 import os
 import shutil
 import signal
@@ -150,7 +151,7 @@ class Fleet:
             play.write(PLAYBOOK % play_keywords)
         command = ["ansible-playbook", "-i", os.path.join(self.dir, "inventory"), path]
         for key, value in (extra_vars or {}).items():
-            command += ["-e", "%s=%s" % (key, value)]
+            command += ["-e", "%s=%s" % (key, value) if isinstance(value, str) else json.dumps({key: value})]
         return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,
                               env=self.environment(), timeout=600)
 

@@ -5,6 +5,7 @@
 runs against a fleet on this machine: three local hosts and one reached
 over SSH, each in an offline apt world of its own."""
 
+import importlib.util
 import json
 import os
 import re
@@ -12,7 +13,7 @@ import subprocess
 import tempfile
 import unittest
 
-from fleet import Fleet
+from fleet import COLLECTIONS, Fleet
 
 TOOL = os.environ["ORVEL_UPDATE_CHECK"]
 PYTHON37 = os.environ.get("ORVEL_NODE_PYTHON37", "")
@@ -62,6 +63,28 @@ class GatedUpgradeTest(unittest.TestCase):
         # Refused hosts end cleanly: nothing failed, nothing unreachable.
         for name in fleet.worlds:
             self.assertRegex(result.stdout, r"\n%s +: ok=\d+ +changed=\d+ +unreachable=0 +failed=0" % name)
+
+    def test_the_upgrade_takes_the_apt_arguments_of_the_checks(self):
+        # The checks are given the main sources alone; the host's own
+        # sources offer 1.8.0 too. Arguments that are not a list of words
+        # stop the play before anything is checked or upgraded.
+        with Fleet([("host", [MAIN, NEXT], "local")], TOOL, PYTHON37) as fleet:
+            world = fleet.worlds["host"]
+            only_main = os.path.join(world.dir, "only-main.list")
+            with open(only_main, "w") as sources:
+                sources.write("deb [trusted=yes] %s ./\n" % world.url("main"))
+            refused = fleet.playbook(extra_vars={"orvel_update_apt_args": "-o Dir::Etc::sourcelist=" + only_main})
+            self.assertNotEqual(refused.returncode, 0)
+            self.assertIn("orvel_update_apt_args must be a list of strings", refused.stdout)
+            self.assertEqual(world.dpkg_calls(), [])
+
+            result = fleet.playbook(extra_vars={"orvel_update_apt_args": ["-o", "Dir::Etc::sourcelist=" + only_main]})
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            self.assertEqual(summary(result.stdout), ["host: allowed, installed 1.7.2"])
+            self.assertRegex(result.stdout, r"\nhost +: ok=\d+ +changed=1 +unreachable=0 +failed=0")
+            unpacked = " ".join(call for call in world.dpkg_calls() if "--unpack" in call)
+            self.assertIn("orvel-version_1.0+v1.7.5_all.deb", unpacked)
+            self.assertNotIn("1.0+v1.8.0", unpacked)
 
     def test_fail_when_refused_stops_a_rolling_upgrade_at_the_first_refused_host(self):
         with Fleet(HOSTS, TOOL, PYTHON37) as fleet:
@@ -149,6 +172,26 @@ class ModuleFailureTest(unittest.TestCase):
         result = self.run_module(script, args='{"apt_args": ["-o", "Dir::Etc::sourcelist=/srv/a b.list"]}')
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         self.assertIn('"allowed": true', result.stdout)
+
+
+class VerdictFiltersTest(unittest.TestCase):
+    """The role's lines for people: what they must never leave out."""
+
+    def test_lines_say_what_is_unknown(self):
+        spec = importlib.util.spec_from_file_location("verdicts", os.path.join(
+            COLLECTIONS, "ansible_collections", "orvel", "update", "plugins", "filter", "verdicts.py"))
+        verdicts = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(verdicts)
+        unknown_sources = {"check": "linear", "rule": "major-version-changed", "version": "1.8.0",
+                           "sources": [], "sources_known": False}
+        unknown_installed = {"check": "linear", "rule": "installed-version-unknown", "version": "", "sources": []}
+        self.assertEqual(verdicts.refusal_line(unknown_sources),
+                         "1.8.0 (linear, major-version-changed), sources unknown: apt could not list them")
+        self.assertEqual(verdicts.refusal_line(unknown_installed),
+                         "installed release unknown (linear, installed-version-unknown)")
+        hostvars = {"h": {"orvel_update": {"allowed": False, "installed": "1.7.2", "refusals": [unknown_sources]}}}
+        self.assertEqual(verdicts.host_verdict("h", hostvars), "h: refused, installed 1.7.2: "
+                         "1.8.0 (linear, major-version-changed), sources unknown: apt could not list them")
 
 
 if __name__ == "__main__":

@@ -4,14 +4,18 @@
 """orvel-update-check --prometheus, checked by Prometheus' promtool, and the
 writer of the node exporter's metrics file with its units and apt hook."""
 
+import grp
 import os
+import pwd
 import shutil
+import signal
 import subprocess
 import tempfile
 import threading
+import time
 import unittest
 
-from aptworld import AptWorld
+from aptworld import SUPPORT_DIR, AptWorld
 
 TOOL = os.environ["ORVEL_UPDATE_CHECK"]
 SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
@@ -81,6 +85,18 @@ class PrometheusOutputTest(unittest.TestCase):
             self.assertEqual((found["orvel_update_allowed"], found["orvel_update_check_success"]), ("0", "0"))
             self.assertEqual(found['orvel_update_refusals{check="linear",rule="versions-unknown",version=""}'], "1")
 
+    def test_sources_that_apt_cannot_list_are_a_failed_check(self):
+        # The last stage of the sources pipeline fails: the refusal stands,
+        # but the checks were not all made.
+        with AptWorld("1.7.2", [MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]), tempfile.TemporaryDirectory() as fake:
+            with open(os.path.join(fake, "sort"), "w") as sort:
+                sort.write("#!/bin/sh\nexit 2\n")
+            os.chmod(os.path.join(fake, "sort"), 0o755)
+            result = subprocess.run([TOOL, "--prometheus"], stdout=subprocess.PIPE, universal_newlines=True,
+                                    env=dict(os.environ, PATH=fake + ":" + os.environ["PATH"]), timeout=120)
+        found = samples(result.stdout)
+        self.assertEqual((found["orvel_update_allowed"], found["orvel_update_check_success"]), ("0", "0"))
+
     def test_prometheus_combines_with_no_other_output(self):
         for other in ("--json", "--why"):
             with self.subTest(other=other):
@@ -92,8 +108,20 @@ class MetricsWriterTest(unittest.TestCase):
         return subprocess.run([WRITER], env=dict(os.environ, ORVEL_UPDATE_METRICS_FILE=path, ORVEL_UPDATE_CHECK=tool),
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True, timeout=120)
 
+    def slow_writer(self, path):
+        """The writer, in a session of its own, while apt-cache takes its time."""
+        fake = tempfile.mkdtemp(dir=os.path.dirname(path))
+        with open(os.path.join(fake, "sleep"), "w") as sleep:
+            sleep.write("3\n")
+        env = dict(os.environ, ORVEL_UPDATE_METRICS_FILE=path, ORVEL_UPDATE_CHECK=TOOL, FAKE_APT_CACHE_DIR=fake,
+                   PATH=os.path.join(SUPPORT_DIR, "fake-bin") + ":" + os.environ["PATH"])
+        return subprocess.Popen([WRITER], env=env, stderr=subprocess.PIPE, universal_newlines=True,
+                                start_new_session=True)
+
     def test_a_reader_never_sees_half_a_file(self):
         with AptWorld("1.7.2", [MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
+            # The package makes the directory: the writer makes none.
+            os.mkdir(os.path.join(world.dir, "textfile"))
             path = os.path.join(world.dir, "textfile", "orvel-update.prom")
             self.assertEqual(self.write(path).returncode, 0)
             whole = read(path)
@@ -121,21 +149,96 @@ class MetricsWriterTest(unittest.TestCase):
             self.assertEqual(os.stat(path).st_mode & 0o777, 0o644)
 
     def test_a_failing_tool_leaves_refusing_metrics_not_the_old_verdict(self):
+        # A tool that cannot start (4), or that takes its options for a
+        # usage error (2) and writes nothing.
+        for status, output in ((4, "echo 'update allowed'"), (2, ":")):
+            with self.subTest(status=status), AptWorld("1.7.2", [MAIN]) as world:
+                path = os.path.join(world.dir, "orvel-update.prom")
+                self.assertEqual(self.write(path).returncode, 0)
+                self.assertIn("orvel_update_allowed 1\n", read(path))
+                broken = os.path.join(world.dir, "broken-tool")
+                with open(broken, "w") as tool:
+                    tool.write("#!/bin/sh\n%s\nexit %d\n" % (output, status))
+                os.chmod(broken, 0o755)
+                result = self.write(path, broken)
+                self.assertEqual(result.returncode, status)
+                self.assertIn("failed (exit status %d)" % status, result.stderr)
+                text = read(path)
+                found = samples(text)
+                self.assertEqual((found["orvel_update_allowed"], found["orvel_update_check_success"]), ("0", "0"))
+                subprocess.run(["promtool", "check", "metrics"], input=text, universal_newlines=True, check=True)
+                self.assertEqual(os.listdir(world.dir).count("orvel-update.prom"), 1)
+                self.assertFalse([name for name in os.listdir(world.dir) if name.startswith(".orvel-update")])
+
+    def test_a_writer_stopped_during_the_checks_leaves_no_old_verdict(self):
+        # As systemd stops the unit (or its time limit runs out): SIGTERM to
+        # every process of it.
         with AptWorld("1.7.2", [MAIN]) as world:
-            path = os.path.join(world.dir, "orvel-update.prom")
+            os.mkdir(os.path.join(world.dir, "textfile"))
+            path = os.path.join(world.dir, "textfile", "orvel-update.prom")
             self.assertEqual(self.write(path).returncode, 0)
             self.assertIn("orvel_update_allowed 1\n", read(path))
-            broken = os.path.join(world.dir, "broken-tool")
-            with open(broken, "w") as tool:
-                tool.write("#!/bin/sh\necho 'update allowed'\nexit 4\n")
-            os.chmod(broken, 0o755)
-            result = self.write(path, broken)
-            self.assertNotEqual(result.returncode, 0)
-            self.assertIn("failed (exit status 4)", result.stderr)
-            text = read(path)
-            found = samples(text)
+            writer = self.slow_writer(path)
+            time.sleep(1.5)
+            os.killpg(writer.pid, signal.SIGTERM)
+            writer.wait(timeout=30)
+            # The shell is gone at once; as systemd does, wait for the whole group.
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline:
+                try:
+                    os.killpg(writer.pid, 0)
+                except ProcessLookupError:
+                    break
+                time.sleep(0.05)
+            found = samples(read(path))
             self.assertEqual((found["orvel_update_allowed"], found["orvel_update_check_success"]), ("0", "0"))
-            subprocess.run(["promtool", "check", "metrics"], input=text, universal_newlines=True, check=True)
+            self.assertEqual(os.stat(path).st_mode & 0o777, 0o644)
+            self.assertEqual(sorted(name for name in os.listdir(os.path.dirname(path)) if not name.startswith("tmp")),
+                             ["orvel-update.prom"])
+
+    def test_a_directory_swapped_by_the_owner_of_its_parent_is_never_followed(self):
+        # Debian's layout: /var/lib/prometheus belongs to the prometheus
+        # user, node-exporter/ below it to root. That user (here nobody)
+        # puts a link to a directory of its own in node-exporter's place.
+        nobody = pwd.getpwnam("nobody")
+        with tempfile.TemporaryDirectory() as top:
+            os.chmod(top, 0o755)
+            parent = os.path.join(top, "prometheus")
+            os.mkdir(parent)
+            os.chown(parent, nobody.pw_uid, grp.getgrnam("nogroup").gr_gid)
+            textfile = os.path.join(parent, "node-exporter")
+            os.mkdir(textfile, 0o755)
+            path = os.path.join(textfile, "orvel-update.prom")
+            secret = os.path.join(top, "secret")
+            with open(secret, "w") as text:
+                text.write("root's alone\n")
+            os.chmod(secret, 0o600)
+            theirs = os.path.join(parent, "theirs")
+            attack = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "sh", "-ec",
+                      'mkdir -p "$1/theirs" && ln -sf "$2" "$1/theirs/orvel-update.prom" && '
+                      'mv "$1/node-exporter" "$1/moved" && ln -s theirs "$1/node-exporter"', "attack", parent, secret]
+
+            # Before the writer runs: it refuses and changes nothing.
+            subprocess.run(attack, check=True)
+            result = self.write(path)
+            self.assertEqual(result.returncode, 3)
+            self.assertIn("symbolic link is not followed", result.stderr)
+            self.assertEqual((os.stat(secret).st_mode & 0o777, read(secret)), (0o600, "root's alone\n"))
+            self.assertEqual(os.listdir(theirs), ["orvel-update.prom"])
+            self.assertEqual(os.listdir(os.path.join(parent, "moved")), [])
+
+            # While the tool runs: it writes into the directory it opened.
+            os.remove(textfile)
+            shutil.rmtree(theirs)
+            os.rename(os.path.join(parent, "moved"), textfile)
+            writer = self.slow_writer(path)
+            time.sleep(1)
+            subprocess.run(attack, check=True)
+            _, errors = writer.communicate(timeout=60)
+            self.assertEqual(writer.returncode, 0, errors)
+            self.assertEqual((os.stat(secret).st_mode & 0o777, read(secret)), (0o600, "root's alone\n"))
+            self.assertTrue(os.path.islink(os.path.join(theirs, "orvel-update.prom")))
+            self.assertIn("orvel_update_allowed", read(os.path.join(parent, "moved", "orvel-update.prom")))
 
     def test_apt_update_refreshes_the_metrics(self):
         # The apt hook as installed, pointing at the writer of this tree.

@@ -9,7 +9,9 @@ __metaclass__ = type
 
 def refusal_line(refusal):
     """'1.8.0 (linear, major-version-changed) offered by SOURCE, ...' for one refusal."""
-    line = '%s (%s, %s)' % (refusal.get('version') or 'versions unknown', refusal.get('check'), refusal.get('rule'))
+    subject = refusal.get('version') or ('installed release unknown' if refusal.get('rule') == 'installed-version-unknown'
+                                         else 'versions unknown')
+    line = '%s (%s, %s)' % (subject, refusal.get('check'), refusal.get('rule'))
     if not refusal.get('sources_known', True):
         line += ', sources unknown: apt could not list them'
     if refusal.get('sources'):
