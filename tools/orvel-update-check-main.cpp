@@ -68,7 +68,8 @@ const char* const description =
     "  0  update allowed\n"
     "  1  update refused (with --apt-hook: also a request from apt that cannot be read)\n"
     "  2  usage error\n"
-    "  3  output error: the verdict or the explanation could not be written\n"
+    "  3  output error: the verdict or the explanation could not be written (with\n"
+    "     --metrics-file: also a directory that is not root's alone, left as it was)\n"
     "  4  the tool is broken: its main program could not be started\n"
     "\n"
     "--explain and --log cannot be combined: the checks log to one place at a time.";
