@@ -148,15 +148,19 @@ QString labelValue(const QString& text)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
-// The two metrics that say that no verdict was reached.
-const char* const uncheckedMetrics =
+// The HELP and TYPE lines of the two metrics that every verdict has.
+const char* const allowedHeader =
     "# HELP orvel_update_allowed Whether the pending apt update may be installed (1) or not (0).\n"
-    "# TYPE orvel_update_allowed gauge\n"
-    "orvel_update_allowed 0\n"
+    "# TYPE orvel_update_allowed gauge\n";
+const char* const checkSuccessHeader =
     "# HELP orvel_update_check_success Whether apt answered every query of the checks (1) or not (0, and the "
     "update is refused).\n"
-    "# TYPE orvel_update_check_success gauge\n"
-    "orvel_update_check_success 0\n";
+    "# TYPE orvel_update_check_success gauge\n";
+
+// The metrics that say that no verdict was reached, made before any signal
+// handler may need them.
+const std::string uncheckedMetrics = std::string(allowedHeader) + "orvel_update_allowed 0\n" + checkSuccessHeader
+    + "orvel_update_check_success 0\n";
 
 // The metrics file of --metrics-file, for the interrupt handler.
 MetricsFile* metricsFile = nullptr;
@@ -165,7 +169,7 @@ MetricsFile* metricsFile = nullptr;
 void publishUnchecked()
 {
     if (metricsFile)
-        metricsFile->publishFromSignal(uncheckedMetrics, std::strlen(uncheckedMetrics));
+        metricsFile->publishFromSignal(uncheckedMetrics.data(), uncheckedMetrics.size());
 }
 
 // The verdict as metrics in Prometheus' text format, for the node
@@ -176,18 +180,11 @@ QString prometheus(bool allowed, const QString& installed, const QVector<Refusal
     const bool answered = std::none_of(refusals.cbegin(), refusals.cend(), [](const Refusal& refusal) {
         return refusal.rule == QLatin1String("versions-unknown") || !refusal.sourcesKnown;
     });
-    QString text = QStringLiteral(
-                       "# HELP orvel_update_allowed Whether the pending apt update may be installed (1) or not (0).\n"
-                       "# TYPE orvel_update_allowed gauge\n"
-                       "orvel_update_allowed %1\n"
-                       "# HELP orvel_update_check_success Whether apt answered every query of the checks (1) or "
-                       "not (0, and the update is refused).\n"
-                       "# TYPE orvel_update_check_success gauge\n"
-                       "orvel_update_check_success %2\n"
-                       "# HELP orvel_update_refusals A version that a check refuses, with the rule it breaks.\n"
-                       "# TYPE orvel_update_refusals gauge\n")
-                       .arg(allowed ? 1 : 0)
-                       .arg(answered ? 1 : 0);
+    QString text = QString::fromLatin1(allowedHeader) + QStringLiteral("orvel_update_allowed %1\n").arg(allowed ? 1 : 0)
+        + QString::fromLatin1(checkSuccessHeader)
+        + QStringLiteral("orvel_update_check_success %1\n").arg(answered ? 1 : 0)
+        + QStringLiteral("# HELP orvel_update_refusals A version that a check refuses, with the rule it breaks.\n"
+                         "# TYPE orvel_update_refusals gauge\n");
     for (const Refusal& refusal : refusals)
         text += QStringLiteral("orvel_update_refusals{check=%1,rule=%2,version=%3} 1\n")
                     .arg(labelValue(refusal.check), labelValue(refusal.rule), labelValue(refusal.version));
