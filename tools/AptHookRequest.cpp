@@ -236,11 +236,9 @@ bool AptHookRequest::isFalse(const std::string& key) const
     return word == "false" || word == "no" || word == "off" || word == "disable" || word == "without" || word == "0";
 }
 
-bool AptHookRequest::unpacks(const std::string& package) const
+bool AptHookRequest::unpacksAny() const
 {
-    return std::any_of(m_actions.cbegin(), m_actions.cend(), [&package](const Action& action) {
-        return action.unpacks() && (package.empty() || action.package == package);
-    });
+    return std::any_of(m_actions.cbegin(), m_actions.cend(), [](const Action& action) { return action.unpacks(); });
 }
 
 std::string AptHookRequest::scope() const
@@ -270,7 +268,7 @@ bool AptHookRequest::guardHasNothingToDo() const
 {
     // Any package may come from a refused source, and any archive may take
     // over orvel-version: every install or upgrade is looked at.
-    return !guardIsOff() && missingSwitchFile().empty() && scopeIsKnown() && !unpacks();
+    return !guardIsOff() && missingSwitchFile().empty() && scopeIsKnown() && !unpacksAny();
 }
 
 std::vector<std::string> AptHookRequest::aptArguments() const

@@ -83,9 +83,8 @@ public:
     bool isFalse(const std::string& key) const;
     const std::vector<Action>& actions() const { return m_actions; }
 
-    /// True when some action unpacks @p package, or any package when
-    /// @p package is empty.
-    bool unpacks(const std::string& package = std::string()) const;
+    /// True when some action unpacks a package.
+    bool unpacksAny() const;
 
     /// The guard's scope (Orvel::Update-Guard::Scope): "all" by default.
     std::string scope() const;
