@@ -5,9 +5,11 @@
 
 For apt worlds of 1, 10 and 100 repositories it times, interleaved:
   library  UpdateValidatorAptArgs([]) plus validate(), from Python 3.7;
-  floor    the same external commands run directly by one bash, in the same
-           order: the package-manager query, the hotfix query and the
-           versions-with-sources command twice.
+  floor    the apt commands the checks were built around, run directly by
+           one bash in the same order: the package-manager query, the hotfix
+           query and each check's versions-with-sources pipeline, without
+           the trusted package-file list and without other architectures
+           and providers, which the library adds.
 and prints the medians, their ratio, and the CPU time of this process (the
 library's own work) apart from that of its children.
 
@@ -28,12 +30,20 @@ from orvelupdatechecks import UpdateValidatorAptArgs  # noqa: E402
 SIZES = (1, 10, 100)
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", "31"))
 
-# The commands the library runs, as it runs them (no apt arguments).
-POLICY_RELEASES = '{ apt-get indextargets "${apt_args[@]}" --format \'$(DESCRIPTION)\' \'Created-By: Packages\' && echo && apt-cache policy "${apt_args[@]}"; } | awk -v withSources=%d \'!policy && $0 == "" {policy = 1; next} !policy {known[$0] = 1; next} /^Package files:/ {files = 1; inFiles = 1; next} /^Pinned packages:/ {inFiles = 0} inFiles && /^ -?[0-9]+ / {file = $0; sub(/^ -?[0-9]+ /, "", file); url = $2; after = 1; if ((file in known) && seen[file]++) {print "apt-cache policy listed the package file " file " twice" > "/dev/stderr"; exit 5} next} after && url && match($0, /^ +release v=([^,]+)/, ver) {if (!(file in known)) {print "apt-cache policy listed a release of a package file that no source describes: " file > "/dev/stderr"; exit 5} print (withSources ? ver[1] "|" url : ver[1])} {after = 0} END {if (!files) {print "apt-cache policy listed no package files" > "/dev/stderr"; exit 3}}\''
-VERSIONS_WITH_SOURCES = "apt_args=(); set -o pipefail; (" + POLICY_RELEASES % 1 + ' && apt-cache madison "${apt_args[@]}" orvel-version 2>/dev/null | awk -F\'|\' \'NF == 0 {next} NF < 3 || $1 !~ /^ *orvel-version *$/ {print "apt-cache madison printed a line that is not package | version | source" > "/dev/stderr"; bad = 1; next} {print $2 "|" $3} END {exit bad ? 4 : 0}\' | sed \'s/.*+v//\') | sort -u'
+# The floor: the apt commands the checks were built around, each check's
+# query as it was first written (no trusted package-file list, no other
+# architectures or providers), run by one bash in the library's order: the
+# package manager's madison, the hotfix query's policy, then the
+# versions-with-sources pipeline of each of the two checks.
+POLICY_RELEASES = ("apt-cache policy | awk '/^Package files:/ {inFiles = 1; next} /^Pinned packages:/ {inFiles = 0} "
+                   "inFiles && /^ -?[0-9]+ / {url = $2; after = 1; next} "
+                   "after && url && match($0, /^ +release v=([^,]+)/, ver) {print %s} {after = 0}'")
+VERSIONS_WITH_SOURCES = ("set -o pipefail; (" + POLICY_RELEASES % 'ver[1] "|" url'
+                         + " && apt-cache madison orvel-version 2>/dev/null | awk -F'|' 'NF >= 3 {print $2 \"|\" $3}'"
+                         + " | sed 's/^[^|]*+v//') | sort -u")
 FLOOR = "\n".join([
     "apt-cache madison orvel-version >/dev/null",
-    "apt_args=(); set -o pipefail; " + POLICY_RELEASES % 0 + " >/dev/null",
+    "set -o pipefail; " + POLICY_RELEASES % "ver[1]" + " >/dev/null",
     VERSIONS_WITH_SOURCES + " >/dev/null",
     VERSIONS_WITH_SOURCES + " >/dev/null",
 ])

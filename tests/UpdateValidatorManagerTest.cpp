@@ -103,28 +103,40 @@ TEST(UpdateValidatorManager, SourceRefusedByBothIsListedOnce)
     EXPECT_EQ(manager.getAllInvalidSources(), QStringList{world.url(QStringLiteral("bad"))});
 }
 
-TEST(UpdateValidatorManager, DecodesArgumentsAsUtf8OverTheirFullLength)
+TEST(UpdateValidatorManager, DecodesArgumentsAsUtf8AndAsksAptEachQuestionOncePerVerdict)
 {
     FakeAptCache fake;
     fake.setStdout(QStringLiteral("madison"), "orvel-version | 1.0+v1.7.5 | file:/srv ./ Packages\n");
+    fake.setStdout(QStringLiteral("policy"), " 500 file:/srv ./ Packages\n     release v=1.7.5,o=O\n");
     const std::string accented = "Dir::Etc::sourcelist=/srv/\xc3\xa9t\xc3\xa9.list";
     UpdateValidatorManager manager(nullptr, std::vector<std::string>{"-o", accented});
+    manager.setCurrentOrvelVersion(QStringLiteral("1.7.2"));
+    EXPECT_TRUE(manager.check());
     const QVector<QStringList> calls = fake.calls();
     // madison for the package manager, then apt's own showpkg and madison
-    // (every architecture, providers) for the linear check, policy for the
-    // hotfix check
-    ASSERT_EQ(calls.size(), 4);
+    // (every architecture, providers) for the linear validator, the trusted
+    // package files and policy for the hotfix one; the check() asks nothing
+    // more.
+    ASSERT_EQ(calls.size(), 5);
     const QString decoded = QStringLiteral("Dir::Etc::sourcelist=/srv/\u00e9t\u00e9.list");
     const QStringList withArguments{QStringLiteral("-o"), decoded};
     EXPECT_EQ(calls.at(0), QStringList{QStringLiteral("madison")} + withArguments + QStringList{QStringLiteral("orvel-version")});
     EXPECT_EQ(calls.at(1), QStringList{QStringLiteral("showpkg")} + withArguments + QStringList{QStringLiteral("orvel-version:*")});
     EXPECT_EQ(calls.at(2), QStringList{QStringLiteral("madison")} + withArguments + QStringList{QStringLiteral("orvel-version:*")});
-    EXPECT_EQ(calls.at(3), (QStringList{QStringLiteral("policy"), QStringLiteral("-o"), decoded}));
+    EXPECT_EQ(calls.at(3).mid(0, 3), QStringList{QStringLiteral("indextargets")} + withArguments);
+    EXPECT_EQ(calls.at(4), QStringList{QStringLiteral("policy")} + withArguments);
+    // A later check() is a new verdict: apt is asked again, once.
+    EXPECT_TRUE(manager.check());
+    QStringList again;
+    for (const QStringList& call : fake.calls().mid(5))
+        again << call.first();
+    EXPECT_EQ(again, (QStringList{QStringLiteral("indextargets"), QStringLiteral("policy"), QStringLiteral("showpkg"),
+                                  QStringLiteral("madison")}));
 
     // A NUL byte is kept, so that argument is never run cut short: the
     // hotfix query fails and the manager refuses.
     UpdateValidatorManager withNul(nullptr, std::vector<std::string>{std::string("-o\0x", 4)});
-    EXPECT_EQ(fake.calls().size(), 4);
+    EXPECT_EQ(fake.calls().size(), 9);
     EXPECT_FALSE(withNul.check());
 }
 

@@ -48,7 +48,7 @@ TEST(UpdateValidator, CommandIsOnePipelineThatFailsWhenAnyStageFails)
     EXPECT_TRUE(command.contains(QStringLiteral(" && { provided=$(apt-cache showpkg \"${apt_args[@]}\" 'orvel-version:*' ")));
     EXPECT_TRUE(command.contains(
         QStringLiteral("apt-cache madison \"${apt_args[@]}\" 'orvel-version:*' \"${providers[@]}\" 2>/dev/null; } | awk")));
-    EXPECT_TRUE(command.endsWith(QStringLiteral("sed 's/.*+v//') | sort -u")));
+    EXPECT_TRUE(command.endsWith(QStringLiteral("sed 's/^[^|]*+v//') | sort -u")));
 }
 
 TEST(UpdateValidator, CommandAsksAptWithTheQuotedArguments)

@@ -18,7 +18,13 @@ QString minorVersionOf(const QStringList& components)
 }
 
 HotfixValidator::HotfixValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
-    : UpdateValidator(std::move(logger), aptArgs)
+    : HotfixValidator(std::move(logger), aptArgs, nullptr)
+{
+}
+
+HotfixValidator::HotfixValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs,
+                                 std::shared_ptr<AptAnswers> answers)
+    : UpdateValidator(std::move(logger), aptArgs, std::move(answers))
 {
     if (!refuseArgumentsUpFront()) {
         m_availableVersions = m_getAvailableVersion();
@@ -36,20 +42,26 @@ QString HotfixValidator::m_getAptCacheCommand() const
     // Only the "v=" that opens the release line of a package file that apt's
     // sources describe is its release version: labels, origins, URLs or
     // lines that a repository's own text continues may hold "v=" too. A
-    // failing apt-cache or apt-get fails the whole query (pipefail).
-    return aptArgumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ") + policyReleasesCommand(false);
+    // failing apt-cache or apt-get fails the whole query (pipefail). The
+    // same answer gives the sources of the releases.
+    return releasesCommand();
 }
 
-QStringList HotfixValidator::m_getAvailableVersion() const
+QStringList HotfixValidator::m_getAvailableVersion()
 {
-    const std::optional<QStringList> lines = runShellCommand(
-        m_getAptCacheCommand(), QStringLiteral("Unable to get available versions for hotfix validation"));
+    const std::optional<QStringList> lines =
+        releases(QStringLiteral("Unable to get available versions for hotfix validation"));
     if (!lines)
         return {};
+    // "URL release" lines; an output without any release is one empty line.
+    QStringList versions;
+    versions.reserve(lines->size());
+    for (const QString& line : *lines)
+        versions << line.mid(line.indexOf(QLatin1Char(' ')) + 1);
     if (m_logger)
         m_logger->debug(queryName, QStringLiteral("available orvel version (duplicated) = ")
-                                       + lines->join(QLatin1Char(' ')));
-    const QSet<QString> distinct(lines->cbegin(), lines->cend());
+                                       + versions.join(QLatin1Char(' ')));
+    const QSet<QString> distinct(versions.cbegin(), versions.cend());
     return QStringList(distinct.cbegin(), distinct.cend());
 }
 
@@ -75,6 +87,7 @@ QSet<QString> HotfixValidator::m_regularMinorVersions(const QStringList& version
 
 bool HotfixValidator::check()
 {
+    beginCheck();
     if (m_logger)
         m_logger->debug(checkName);
 
@@ -88,7 +101,7 @@ bool HotfixValidator::check()
                 .arg(installedForMessage()));
 
     const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
-    const auto versionsWithSources = fetchVersionsWithSources();
+    const auto versionsWithSources = verdictVersionsWithSources();
     clearRefusals();
 
     // Looked up once per check, so that many hotfix versions cost no more

@@ -24,6 +24,8 @@ class ORVELUPDATECHECKS_EXPORT HotfixValidator : public UpdateValidator
 public:
     /// Runs "apt-cache policy" with @p aptArgs, each quoted for the shell.
     HotfixValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs);
+    /// The same, sharing apt's answers with the other validators of a verdict.
+    HotfixValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs, std::shared_ptr<AptAnswers> answers);
     ~HotfixValidator() override;
 
     /// False when any offered hotfix version is forbidden (its sources are
@@ -31,7 +33,7 @@ public:
     bool check() override;
 
 private:
-    QStringList m_getAvailableVersion() const;
+    QStringList m_getAvailableVersion();
     QString m_getAptCacheCommand() const;
     bool m_isUpdateSameMinorVersion(const QStringList& first, const QStringList& second) const;
     /// Minor versions ("a.b.c") of the entries of @p versions that carry no

@@ -17,7 +17,13 @@ const QString checkKind = QStringLiteral("linear");
 }
 
 LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
-    : UpdateValidator(std::move(logger), aptArgs)
+    : LinearValidator(std::move(logger), aptArgs, nullptr)
+{
+}
+
+LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs,
+                                 std::shared_ptr<AptAnswers> answers)
+    : UpdateValidator(std::move(logger), aptArgs, std::move(answers))
 {
     // The package manager's query and apt's own below ask the same
     // question: they share one time limit, so that an apt-cache that hangs
@@ -31,10 +37,9 @@ LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringLi
     // orvel-version come from apt itself, which also tells a failed query
     // from a package that nobody offers.
     if (!m_versionQueryFailed) {
-        const std::optional<QStringList> lines = runShellCommand(
-            aptArgumentsArray(aptArgs) + QStringLiteral("set -o pipefail; ") + packageVersionsCommand(),
-            QStringLiteral("Unable to get available versions for linear validation"),
-            static_cast<int>(period.remainingTime()));
+        const std::optional<QStringList> lines =
+            packages(QStringLiteral("Unable to get available versions for linear validation"),
+                     static_cast<int>(period.remainingTime()));
         m_versionQueryFailed = !lines;
         QSet<QString> known(m_availableVersions.cbegin(), m_availableVersions.cend());
         for (const QString& line : lines.value_or(QStringList())) {
@@ -53,6 +58,7 @@ LinearValidator::~LinearValidator() = default;
 
 bool LinearValidator::check()
 {
+    beginCheck();
     if (m_logger)
         m_logger->debug(checkName);
     if (m_versionQueryFailed)
@@ -85,7 +91,7 @@ bool LinearValidator::check()
         m_logger->debug(checkName, QStringLiteral("currentDesignVersion = ") + currentDesignVersion);
         m_logger->debug(checkName, QStringLiteral("currentMajorVersion = ") + currentMajorVersion);
     }
-    const auto versionsWithSources = fetchVersionsWithSources();
+    const auto versionsWithSources = verdictVersionsWithSources();
     clearRefusals();
 
     bool linear = true;

@@ -24,6 +24,8 @@ public:
     /// Asks the package manager once for the offered versions, then apt for
     /// those of other architectures and of providers (packageVersionsCommand()).
     LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs);
+    /// The same, sharing apt's answers with the other validators of a verdict.
+    LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs, std::shared_ptr<AptAnswers> answers);
     ~LinearValidator() override;
 
     /// False when any offered version breaks the line (the sources of every

@@ -12,9 +12,16 @@
 #include <algorithm>
 
 UpdateValidator::UpdateValidator(std::shared_ptr<Logger> logger, QStringList const& aptArgs)
+    : UpdateValidator(std::move(logger), aptArgs, std::make_shared<AptAnswers>())
+{
+}
+
+UpdateValidator::UpdateValidator(std::shared_ptr<Logger> logger, QStringList const& aptArgs,
+                                 std::shared_ptr<AptAnswers> answers)
     : m_logger(std::move(logger))
     , m_currentOrvelVersion(OrvelUpdateState::SystemVersion::getCurrentSystemVersion())
     , m_aptArgs(aptArgs)
+    , m_answers(answers ? std::move(answers) : std::make_shared<AptAnswers>())
 {
 }
 
@@ -174,13 +181,67 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::fetchVersionsWithSo
     return parseVersionsWithSources(*lines);
 }
 
-QString UpdateValidator::policyReleasesCommand(bool withSources)
+void UpdateValidator::beginCheck()
+{
+    if (m_checkedGeneration == m_answers->generation())
+        m_answers->renew();
+    m_checkedGeneration = m_answers->generation();
+}
+
+QString UpdateValidator::releasesCommand() const
+{
+    return aptArgumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ") + policyReleasesCommand(true);
+}
+
+std::optional<QStringList> UpdateValidator::releases(QString const& failureMessage)
+{
+    if (!m_answers->releases)
+        m_answers->releases = runShellCommand(releasesCommand(), failureMessage);
+    return *m_answers->releases;
+}
+
+std::optional<QStringList> UpdateValidator::packages(QString const& failureMessage, int timeoutMs)
+{
+    if (!m_answers->packages)
+        m_answers->packages = runShellCommand(
+            aptArgumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ") + packageVersionsCommand(),
+            failureMessage, timeoutMs);
+    return *m_answers->packages;
+}
+
+std::optional<QMultiHash<QString, QString>> UpdateValidator::verdictVersionsWithSources()
+{
+    const QString failure = QStringLiteral("Unable to get versions with sources");
+    const std::optional<QStringList> releaseLines = releases(failure);
+    const std::optional<QStringList> packageLines = releaseLines ? packages(failure) : std::nullopt;
+    if (!packageLines)
+        return std::nullopt;
+    // The lines of versionsWithSourcesCommand(): "release|URL", then each
+    // package line with its version cut after "+v", each line once, sorted.
+    QStringList lines;
+    lines.reserve(releaseLines->size() + packageLines->size());
+    for (const QString& line : *releaseLines) {
+        const int space = line.indexOf(QLatin1Char(' '));
+        if (space > 0)
+            lines << line.mid(space + 1) + QLatin1Char('|') + line.left(space);
+    }
+    for (const QString& line : *packageLines) {
+        const int bar = line.indexOf(QLatin1Char('|'));
+        const int marker = bar < 0 ? -1 : line.lastIndexOf(QLatin1String("+v"), bar - 1);
+        lines << (marker >= 0 ? line.mid(marker + 2) : line);
+    }
+    std::sort(lines.begin(), lines.end());
+    lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+    return parseVersionsWithSources(lines);
+}
+
+QString UpdateValidator::policyReleasesCommand(bool urlFirst)
 {
     // First the package files that apt's sources configuration describes
     // (text no repository writes), then an empty line, then the policy.
     return QStringLiteral(
                R"({ apt-get indextargets "${apt_args[@]}" --format '$(DESCRIPTION)' 'Created-By: Packages' && echo && apt-cache policy "${apt_args[@]}"; } | )"
-               R"(awk -v withSources=%1 '!policy && $0 == "" {policy = 1; next} !policy {known[$0] = 1; next} )"
+               R"(awk -v urlFirst=%1 '!policy && $0 == "" {policy = 1; next} !policy {known[$0] = 1; next} )"
                R"(/^Package files:/ {files = 1; inFiles = 1; next} )"
                R"(/^Pinned packages:/ {inFiles = 0} )"
                R"(inFiles && !file && /^ +release v=/ {print "apt-cache policy listed a release before any package file" > "/dev/stderr"; exit 5} )"
@@ -188,10 +249,10 @@ QString UpdateValidator::policyReleasesCommand(bool withSources)
                R"(if ((file in known) && seen[file]++) {print "apt-cache policy listed the package file " file " twice" > "/dev/stderr"; exit 5} next} )"
                R"(after && url && match($0, /^ +release v=([^,]+)/, ver) {if (!(file in known)) )"
                R"({print "apt-cache policy listed a release of a package file that no source describes: " file > "/dev/stderr"; exit 5} )"
-               R"(print (withSources ? ver[1] "|" url : ver[1])} )"
+               R"(print (urlFirst ? url " " ver[1] : ver[1] "|" url)} )"
                R"({after = 0} )"
                R"(END {if (!files) {print "apt-cache policy listed no package files" > "/dev/stderr"; exit 3}}')")
-        .arg(withSources ? 1 : 0);
+        .arg(urlFirst ? 1 : 0);
 }
 
 QString UpdateValidator::packageVersionsCommand()
@@ -220,11 +281,12 @@ QString UpdateValidator::packageVersionsCommand()
 QString UpdateValidator::versionsWithSourcesCommand(QStringList const& aptArgs)
 {
     // Release versions with the URL of the source that announces them, and
-    // the package versions (text after "+v") with their sources. Any stage
-    // that fails, or output of another shape, fails the whole command.
+    // the package versions (text after their last "+v") with their sources.
+    // Any stage that fails, or output of another shape, fails the whole
+    // command.
     return aptArgumentsArray(aptArgs)
-        + QStringLiteral(R"(set -o pipefail; (%1 && { %2; } | sed 's/.*+v//') | sort -u)")
-              .arg(policyReleasesCommand(true), packageVersionsCommand());
+        + QStringLiteral(R"(set -o pipefail; (%1 && { %2; } | sed 's/^[^|]*+v//') | sort -u)")
+              .arg(policyReleasesCommand(false), packageVersionsCommand());
 }
 
 QString UpdateValidator::aptArgumentsArray(QStringList const& aptArgs)

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+#include "AptAnswers.h"
 #include "Logger.h"
 #include "Refusal.h"
 #include "orvelupdatechecks_export.h"
@@ -25,18 +26,25 @@
  * operation and the sources that the latest check() found invalid. It also
  * finds out which package source offers which version, by running a shell
  * pipeline over "apt-cache policy" and "apt-cache madison" of orvel-version
- * (every architecture) and of the packages that provide it.
+ * (every architecture) and of the packages that provide it. The
+ * validators of one verdict share what apt answered (AptAnswers).
  */
 class ORVELUPDATECHECKS_EXPORT UpdateValidator
 {
 public:
+    /// Asks apt for itself alone: its answers are shared with no other
+    /// validator.
     UpdateValidator(std::shared_ptr<Logger> logger, QStringList const& aptArgs);
+    /// Shares @p answers with the other validators of the same verdict.
+    UpdateValidator(std::shared_ptr<Logger> logger, QStringList const& aptArgs, std::shared_ptr<AptAnswers> answers);
     virtual ~UpdateValidator();
 
     /**
-     * True when the update may proceed. Implementations fetch the versions
-     * with sources once, then empty and refill the invalid sources, judging
-     * every offered version without stopping at the first refusal.
+     * True when the update may proceed. Implementations take the versions
+     * with sources from apt's answers for this verdict (the first check()
+     * after construction shares those the constructors obtained; a later
+     * one asks apt again), then empty and refill the invalid sources,
+     * judging every offered version without stopping at the first refusal.
      */
     virtual bool check() = 0;
 
@@ -100,6 +108,23 @@ protected:
     /// The map of getVersionsWithSources(), or no value when the command
     /// failed: the sources are then unknown.
     std::optional<QMultiHash<QString, QString>> fetchVersionsWithSources() const;
+    /**
+     * The version-to-source map of this verdict, made from apt's answers
+     * (releases() and packages()) as versionsWithSourcesCommand() makes its
+     * lines; no value when either query failed.
+     */
+    std::optional<QMultiHash<QString, QString>> verdictVersionsWithSources();
+    /// Starts a check(): a validator that already checked against the
+    /// current answers renews them, so that this check asks apt afresh.
+    void beginCheck();
+    /// The "URL release" lines of this verdict (releasesCommand()), asked
+    /// once; no value when the query failed (logged with @p failureMessage).
+    std::optional<QStringList> releases(QString const& failureMessage);
+    /// The "version | source" lines of this verdict (packageVersionsCommand()),
+    /// asked once within @p timeoutMs; no value when the query failed.
+    std::optional<QStringList> packages(QString const& failureMessage, int timeoutMs = 30000);
+    /// The releases query: policyReleasesCommand() with the apt arguments.
+    QString releasesCommand() const;
     /// The lines of getRawVersionsWithSources(), or no value when the
     /// command failed (logged).
     std::optional<QStringList> queryVersionsWithSources() const;
@@ -108,15 +133,15 @@ protected:
      * The shell pipeline that reads "apt-cache policy" with the apt
      * arguments of aptArgumentsArray() before it: for
      * each package file, the "v=" of the release line that directly follows
-     * its " NNN URI ..." line, printed alone or, with @p withSources, as
-     * "version|URI". A repository's own text can continue its release line
+     * its " NNN URI ..." line, printed as "version|URI" or, with
+     * @p urlFirst, as "URI version". A repository's own text can continue its release line
      * with lines of any shape; so a package file counts only when apt's
      * sources configuration describes it ("apt-get indextargets"), and a
      * release of any other one, or a package file listed twice, fails the
      * pipeline (exit 5), as does output without a "Package files:" block
      * (exit 3): apt then answered another question.
      */
-    static QString policyReleasesCommand(bool withSources);
+    static QString policyReleasesCommand(bool urlFirst);
     /**
      * The shell pipeline that prints, in "apt-cache madison"'s shape
      * ("version | source ..."), the versions of orvel-version on every
@@ -198,4 +223,7 @@ protected:
     bool m_versionQueryFailed = false;
     /// Why the apt arguments were refused before any query; empty if not.
     QString m_argumentProblem;
+    std::shared_ptr<AptAnswers> m_answers;
+    /// The generation of m_answers that this validator last checked against.
+    int m_checkedGeneration = -1;
 };

@@ -29,8 +29,11 @@ UpdateValidatorManager::UpdateValidatorManager(std::shared_ptr<Logger> logger,
 
 UpdateValidatorManager::UpdateValidatorManager(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
 {
-    auto linear = std::make_shared<LinearValidator>(logger, aptArgs);
-    auto hotfix = std::make_shared<HotfixValidator>(logger, aptArgs);
+    // One answer of apt's for both: construction and the check() after it
+    // ask each question once.
+    const auto answers = std::make_shared<AptAnswers>();
+    auto linear = std::make_shared<LinearValidator>(logger, aptArgs, answers);
+    auto hotfix = std::make_shared<HotfixValidator>(logger, aptArgs, answers);
     m_validators.reserve(2);
     m_validators << linear << hotfix;
 }

@@ -20,7 +20,8 @@
  * Builds a LinearValidator and then a HotfixValidator from the apt
  * arguments (their constructors already query apt), runs both on every
  * check() without a short cut, and reports the union of their invalid
- * sources.
+ * sources. Both share apt's answers (AptAnswers): construction and the
+ * first check() ask apt each question once, each later check() once more.
  */
 class ORVELUPDATECHECKS_EXPORT UpdateValidatorManager
 {

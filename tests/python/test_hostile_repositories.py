@@ -118,20 +118,19 @@ class AptArgumentsTest(unittest.TestCase):
 
 class FailingAptTest(unittest.TestCase):
     def test_refusals_say_when_apt_could_not_list_their_sources(self):
-        # The versions are known; the last stage of the sources pipeline
-        # fails, and with it the whole pipeline.
+        # The offered versions are known, but not the package files that
+        # apt's sources describe: neither releases nor sources are.
         with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]), tempfile.TemporaryDirectory() as fake:
-            with open(os.path.join(fake, "sort"), "w") as sort:
-                sort.write("#!/bin/sh\nexit 2\n")
-            os.chmod(os.path.join(fake, "sort"), 0o755)
+            with open(os.path.join(fake, "apt-get"), "w") as apt_get:
+                apt_get.write("#!/bin/sh\nexit 2\n")
+            os.chmod(os.path.join(fake, "apt-get"), 0o755)
             env = dict(os.environ, PATH=fake + ":" + os.environ["PATH"])
             why = tool("--why", env=env)
             result = json.loads(tool("--json", env=env).stdout)
         self.assertEqual(why.returncode, 1)
-        self.assertEqual(why.stdout.decode().split("\n\n")[1],
-                         "1.8.0 (linear, major-version-changed)\n"
-                         "  1.8.0 changes the major version of the installed 1.7.2\n"
-                         "  sources unknown: apt could not list them\n")
+        self.assertIn("\n\n1.8.0 (linear, major-version-changed)\n"
+                      "  1.8.0 changes the major version of the installed 1.7.2\n"
+                      "  sources unknown: apt could not list them\n", why.stdout.decode())
         self.assertEqual(result["invalid_sources"], [])
         self.assertEqual([refusal["sources_known"] for refusal in result["refusals"]], [False])
 

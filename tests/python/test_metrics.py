@@ -86,12 +86,12 @@ class PrometheusOutputTest(unittest.TestCase):
             self.assertEqual(found['orvel_update_refusals{check="linear",rule="versions-unknown",version=""}'], "1")
 
     def test_sources_that_apt_cannot_list_are_a_failed_check(self):
-        # The last stage of the sources pipeline fails: the refusal stands,
-        # but the checks were not all made.
+        # The package files that apt's sources describe cannot be listed:
+        # the linear refusal stands, but the checks were not all made.
         with AptWorld("1.7.2", [MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]), tempfile.TemporaryDirectory() as fake:
-            with open(os.path.join(fake, "sort"), "w") as sort:
-                sort.write("#!/bin/sh\nexit 2\n")
-            os.chmod(os.path.join(fake, "sort"), 0o755)
+            with open(os.path.join(fake, "apt-get"), "w") as apt_get:
+                apt_get.write("#!/bin/sh\nexit 2\n")
+            os.chmod(os.path.join(fake, "apt-get"), 0o755)
             result = subprocess.run([TOOL, "--prometheus"], stdout=subprocess.PIPE, universal_newlines=True,
                                     env=dict(os.environ, PATH=fake + ":" + os.environ["PATH"]), timeout=120)
         found = samples(result.stdout)
