@@ -132,7 +132,8 @@ class FailingAptTest(unittest.TestCase):
                       "  1.8.0 changes the major version of the installed 1.7.2\n"
                       "  sources unknown: apt could not list them\n", why.stdout.decode())
         self.assertEqual(result["invalid_sources"], [])
-        self.assertEqual([refusal["sources_known"] for refusal in result["refusals"]], [False])
+        self.assertEqual([(refusal["rule"], refusal["sources_known"]) for refusal in result["refusals"]],
+                         [("major-version-changed", False), ("versions-unknown", True)])
 
 
 class RefusalRecordTest(unittest.TestCase):
