@@ -14,6 +14,7 @@
 #include <Logger.h>
 #include <UpdateValidatorManager.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -72,6 +73,71 @@ int passUnchecked(const QString& why, const std::shared_ptr<Logger>& logger)
     return UpdateAllowed;
 }
 
+// Under Scope "sources": whether a refused verdict stops this run. No
+// value when the run takes nothing from a source that offers a refused
+// version; else the lines to add to the reasons (none when the refusal
+// itself is about what this run installs, or a check could not be made).
+std::optional<QStringList> whyThisRunStops(const AptHookRequest& request, const UpdateValidatorManager& manager,
+                                           const QVector<QPair<QString, QString>>& requested)
+{
+    const QStringList refusedSources = manager.getAllInvalidSources();
+    for (const Refusal& refusal : manager.getRefusals()) {
+        // Unknown versions or sources, or a refused version that no source
+        // is named for: nothing tells what this run may take.
+        if (refusal.version.isEmpty() || !refusal.sourcesKnown || refusal.sources.isEmpty())
+            return QStringList();
+        for (const auto& entry : requested)
+            if (entry.first == refusal.version)
+                return QStringList();
+    }
+    QStringList packages;
+    QStringList unpacked;
+    for (const AptHookRequest::Action& action : request.actions()) {
+        if (!action.unpacks())
+            continue;
+        const QString package = fromBytes(action.package);
+        packages << (action.newArchitecture.empty() ? package : package + QLatin1Char(':') + fromBytes(action.newArchitecture));
+        unpacked << package + QLatin1Char(' ') + fromBytes(action.newVersion);
+    }
+    const std::optional<QMultiHash<QString, QString>> offered = manager.sourcesOfPackages(packages);
+    if (!offered)
+        return QStringList{QStringLiteral("apt could not say which sources offer the packages of this run, so it may "
+                                          "take them from a refused source")};
+    // A version that a refused source offers counts as taken from it,
+    // whatever other source offers it too.
+    QStringList lines;
+    for (const QString& packageVersion : qAsConst(unpacked)) {
+        QStringList from;
+        for (const QString& source : offered->values(packageVersion))
+            if (refusedSources.contains(source) && !from.contains(source))
+                from << source;
+        std::sort(from.begin(), from.end());
+        for (const QString& source : qAsConst(from))
+            lines << QStringLiteral("this run takes %1 from %2, which offers refused versions").arg(packageVersion, source);
+    }
+    if (lines.isEmpty())
+        return std::nullopt;
+    return lines;
+}
+
+// Lets a run that takes nothing from the refused sources go on, saying
+// which they are.
+int passBesideRefusedSources(const UpdateValidatorManager& manager, const std::shared_ptr<Logger>& logger)
+{
+    QStringList sources = manager.getAllInvalidSources();
+    std::sort(sources.begin(), sources.end());
+    const QString warning = QStringLiteral("apt's sources (%1) offer refused versions; this run takes nothing from them")
+                                .arg(sources.join(QStringLiteral(", ")));
+    QString text = QStringLiteral("orvel-update-check: warning: ") + Logger::escaped(warning);
+    for (const Refusal& refusal : manager.getRefusals())
+        text += QStringLiteral("\n  %1").arg(Logger::escaped(refusal.message));
+    std::fputs(toLocal(text + QLatin1Char('\n')).c_str(), stderr);
+    AptHookRequest::systemLog(LOG_WARNING, toLocal(Logger::escaped(QStringLiteral("update allowed: ") + warning)));
+    if (logger)
+        logger->warning(warning);
+    return UpdateAllowed;
+}
+
 } // namespace
 
 int AptHook::run()
@@ -100,7 +166,7 @@ int AptHook::judge(const AptHookRequest& request)
                              logger);
     if (!request.scopeIsKnown())
         return refuse(": Orvel::Update-Guard::Scope is \"" + request.scope()
-                      + "\"; it must be \"all\" or \"orvel-version\"");
+                      + "\"; it must be \"sources\", \"all\" or \"orvel-version\"");
 
     // What dpkg is about to unpack, read from the archives themselves: an
     // index can name one version for a file that holds another, and a
@@ -139,6 +205,12 @@ int AptHook::judge(const AptHookRequest& request)
     manager.setRequestedVersions(requested);
     if (manager.check())
         return UpdateAllowed;
+    std::optional<QStringList> stops = QStringList();
+    if (request.scope() == "sources") {
+        stops = whyThisRunStops(request, manager, requested);
+        if (!stops)
+            return passBesideRefusedSources(manager, logger);
+    }
 
     // Repository text goes to apt's terminal: escaped.
     QString reasons =
@@ -151,6 +223,10 @@ int AptHook::judge(const AptHookRequest& request)
             reasons += QStringLiteral("\n    sources unknown: apt could not list them");
         for (const QString& source : refusal.sources)
             reasons += QStringLiteral("\n    offered by %1").arg(Logger::escaped(source));
+    }
+    for (const QString& line : qAsConst(*stops)) {
+        reasons += QStringLiteral("\n  %1").arg(Logger::escaped(line));
+        logLines.push_back(toLocal(Logger::escaped(QStringLiteral("update refused: ") + line)));
     }
     AptHookRequest::refuse(toLocal(reasons), logLines);
     return UpdateRefused;

@@ -17,7 +17,11 @@
  * not what apt's index says, or a request that cannot be read, stops apt
  * before dpkg runs.
  * apt's configuration steers it: Orvel::Update-Guard=false lets one run
- * through with a warning; Orvel::Update-Guard::Scope is "all" (default) or
+ * through with a warning; Orvel::Update-Guard::Scope is "sources" (default:
+ * a refused verdict stops only a run that installs a refused version, takes
+ * a package at a version that a refused source offers, or follows checks
+ * that could not be made; any other run goes on with a warning naming the
+ * refused sources), "all" (a refused verdict stops every run) or
  * "orvel-version" (only runs whose archives are or provide orvel-version);
  * Orvel::Update-Guard::Log names a log file (info level);
  * Orvel::Update-Guard::Enabled-By names a file without which the guard is

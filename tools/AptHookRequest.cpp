@@ -243,12 +243,12 @@ bool AptHookRequest::unpacksAny() const
 
 std::string AptHookRequest::scope() const
 {
-    return value(guardKey + "::Scope", "all");
+    return value(guardKey + "::Scope", "sources");
 }
 
 bool AptHookRequest::scopeIsKnown() const
 {
-    return scope() == "all" || scope() == "orvel-version";
+    return scope() == "sources" || scope() == "all" || scope() == "orvel-version";
 }
 
 bool AptHookRequest::guardIsOff() const

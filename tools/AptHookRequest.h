@@ -86,7 +86,7 @@ public:
     /// True when some action unpacks a package.
     bool unpacksAny() const;
 
-    /// The guard's scope (Orvel::Update-Guard::Scope): "all" by default.
+    /// The guard's scope (Orvel::Update-Guard::Scope): "sources" by default.
     std::string scope() const;
     bool scopeIsKnown() const;
     /// The guard was switched off for this run (Orvel::Update-Guard=false).

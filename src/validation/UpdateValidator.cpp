@@ -289,6 +289,32 @@ QString UpdateValidator::versionsWithSourcesCommand(QStringList const& aptArgs)
               .arg(policyReleasesCommand(false), packageVersionsCommand());
 }
 
+std::optional<QMultiHash<QString, QString>> UpdateValidator::sourcesOfPackages(QStringList const& packages) const
+{
+    const QString failure = QStringLiteral("Unable to get the sources of the packages");
+    const std::optional<QStringList> lines = runShellCommand(
+        aptArgumentsArray(m_aptArgs)
+            + QStringLiteral(R"(packages=(%1); apt-cache madison "${apt_args[@]}" "${packages[@]}")").arg(quotedForShell(packages)),
+        failure);
+    if (!lines)
+        return std::nullopt;
+    QMultiHash<QString, QString> sources;
+    for (const QString& line : *lines) {
+        if (line.isEmpty())
+            continue;
+        const QVector<QStringRef> fields = line.splitRef(QLatin1Char('|'));
+        if (fields.size() < 3) {
+            logQueryFailure(failure, QStringLiteral("apt-cache madison printed a line that is not package | version | source"));
+            return std::nullopt;
+        }
+        const QStringRef name = fields.at(0).trimmed();
+        const QStringRef source = fields.at(2).trimmed();
+        sources.insert(name.left(name.indexOf(QLatin1Char(':'))) + QLatin1Char(' ') + fields.at(1).trimmed(),
+                       source.left(source.indexOf(QLatin1Char(' '))).toString());
+    }
+    return sources;
+}
+
 QString UpdateValidator::aptArgumentsArray(QStringList const& aptArgs)
 {
     // Once, however many commands use them: a single argument to bash may

@@ -97,6 +97,14 @@ public:
     static QString versionsWithSourcesCommand(QStringList const& aptArgs = QStringList());
 
     /**
+     * The sources that offer @p packages ("name" or "name:architecture"),
+     * from one "apt-cache madison" with the apt arguments: each source URL
+     * under "name version", the name without its architecture. No value
+     * when apt could not say (logged), or printed a line of another shape.
+     */
+    std::optional<QMultiHash<QString, QString>> sourcesOfPackages(QStringList const& packages) const;
+
+    /**
      * The first of @p aptArgs that asks apt for its help or version (-h,
      * --help, -v, --version, or -h or -v among grouped short options), or
      * an empty string. apt then prints that instead of what the checks ask

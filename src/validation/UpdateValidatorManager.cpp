@@ -73,6 +73,14 @@ QString UpdateValidatorManager::getCurrentOrvelVersion() const
     return QString();
 }
 
+std::optional<QMultiHash<QString, QString>> UpdateValidatorManager::sourcesOfPackages(const QStringList& packages) const
+{
+    for (const auto& validator : m_validators)
+        if (validator)
+            return validator->sourcesOfPackages(packages);
+    return std::nullopt;
+}
+
 void UpdateValidatorManager::setCurrentOrvelVersion(const QString& version)
 {
     for (const auto& validator : qAsConst(m_validators))

@@ -41,6 +41,10 @@ public:
     /// The installed version the validators judge against.
     QString getCurrentOrvelVersion() const;
 
+    /// The sources that offer @p packages, asked of apt with the apt
+    /// arguments: see UpdateValidator::sourcesOfPackages().
+    std::optional<QMultiHash<QString, QString>> sourcesOfPackages(const QStringList& packages) const;
+
     void setCurrentOrvelVersion(const QString& version);
     void setAvailableVersions(const QStringList& versions);
     /// The versions the pending operation is about to install, with their
