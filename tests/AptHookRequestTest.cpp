@@ -68,7 +68,7 @@ TEST(AptHookRequest, ReadsConfigurationAndActionsOfVersionThree)
     // The last value counts; apt's words for false in any case.
     EXPECT_EQ(request.value("Orvel::Update-Guard"), "No");
     EXPECT_TRUE(request.guardIsOff());
-    EXPECT_EQ(request.scope(), "all");
+    EXPECT_EQ(request.scope(), "sources");
 }
 
 TEST(AptHookRequest, AptArgumentsCarryTheSourcesOfTheRunDecoded)

@@ -96,7 +96,9 @@ std::optional<QStringList> whyThisRunStops(const AptHookRequest& request, const 
         if (!action.unpacks())
             continue;
         const QString package = fromBytes(action.package);
-        packages << (action.newArchitecture.empty() ? package : package + QLatin1Char(':') + fromBytes(action.newArchitecture));
+        // "all" is no architecture of apt's own: such a package is the native one.
+        const bool native = action.newArchitecture.empty() || action.newArchitecture == "all";
+        packages << (native ? package : package + QLatin1Char(':') + fromBytes(action.newArchitecture));
         unpacked << package + QLatin1Char(' ') + fromBytes(action.newVersion);
     }
     const std::optional<QMultiHash<QString, QString>> offered = manager.sourcesOfPackages(packages);

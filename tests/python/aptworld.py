@@ -110,6 +110,33 @@ class AptWorld:
         result = self.apt_get("update")
         assert result.returncode == 0, result.stderr
 
+    def unattended_upgrade(self, config=""):
+        """Runs unattended-upgrade in this world (with debs), allowing the
+        origin Orvel, with further apt configuration lines config; returns
+        the run and the text of its dpkg log. It takes dpkg and its status
+        from / whatever apt's configuration says, and its lock from /run: it
+        runs in a private mount namespace where those, and /etc/apt/apt.conf.d,
+        are the world's or empty, so that it cannot reach the machine's."""
+        log_dir = os.path.join(self.dir, "unattended-upgrades")
+        with open(os.path.join(self.dir, "apt.conf"), "a") as conf:
+            conf.write('Unattended-Upgrade::Origins-Pattern { "origin=Orvel"; };\n'
+                       'Unattended-Upgrade::LogDir "%s";\n%s\n' % (log_dir, config))
+        script = """set -e
+            mkdir -p "$WORLD/apt/var/run" "$WORLD/apt/updates"
+            mount -t tmpfs tmpfs /run
+            mount -t tmpfs tmpfs /var/lib/dpkg
+            cp "$WORLD/apt/status" /var/lib/dpkg/status
+            mkdir /var/lib/dpkg/updates /var/lib/dpkg/info
+            mount --bind "$WORLD/bin/dpkg" /usr/bin/dpkg
+            mount -t tmpfs tmpfs /etc/apt/apt.conf.d
+            exec unattended-upgrade -v"""
+        run = subprocess.run(["unshare", "--mount", "--propagation", "private", "sh", "-c", script],
+                             env=dict(os.environ, WORLD=self.dir, **self.settings()), stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, universal_newlines=True, timeout=300)
+        dpkg_log = os.path.join(log_dir, "unattended-upgrades-dpkg.log")
+        with open(dpkg_log) if os.path.exists(dpkg_log) else open(os.devnull) as log:
+            return run, log.read()
+
     def dpkg_calls(self):
         """The arguments of each call of the world's dpkg (with debs)."""
         path = os.path.join(self.dir, "dpkg.calls")

@@ -141,6 +141,40 @@ class AptHookTest(unittest.TestCase):
             self.assertIn('Orvel::Update-Guard::Scope is "orvel"', result.stderr)
             self.assertFalse(world.unpacked(), world.dpkg_calls())
 
+    def test_sources_scope_stops_only_runs_that_take_from_a_refused_source(self):
+        allowed = ("main", "1.7.5", ["1.0+v1.7.5", "orvel-extra=2.0", "vim=9.0"])
+        refused = ("old-fix", "1.6.0.hotfix1", ["hello=2.0", "orvel-extra=2.0"])
+        with GuardedWorld([allowed, refused]) as world:
+            fails_for_vim = os.path.join(world.dir, "fake-bin")
+            os.mkdir(fails_for_vim)
+            with open(os.path.join(fails_for_vim, "apt-cache"), "w") as fake:
+                fake.write('#!/bin/sh\nfor a; do [ "$a" = vim ] && exit 100; done\nexec /usr/bin/apt-cache "$@"\n')
+            os.chmod(os.path.join(fails_for_vim, "apt-cache"), 0o755)
+            # scope option, package, PATH, what stderr says
+            for scope, package, path, says in (
+                    ((), "vim", None, "offer refused versions; this run takes nothing from them"),
+                    (("-o", "Orvel::Update-Guard::Scope=all"), "vim", None, None),
+                    ((), "hello", None, "this run takes hello 2.0 from " + world.url("old-fix")),
+                    ((), "orvel-extra", None, "this run takes orvel-extra 2.0 from " + world.url("old-fix")),
+                    ((), "vim", fails_for_vim + ":" + os.environ["PATH"], "apt could not say which sources")):
+                with self.subTest(scope=scope, package=package, path=path):
+                    if os.path.exists(os.path.join(world.dir, "dpkg.calls")):
+                        os.remove(os.path.join(world.dir, "dpkg.calls"))
+                    result = world.apt_get(*scope, "install", package, path=path)
+                    passes = says is not None and says.startswith("offer")
+                    self.assertEqual(result.returncode == 0, passes, result.stderr)
+                    self.assertEqual(world.unpacked(), passes)
+                    self.assertIn(world.url("old-fix"), result.stderr)
+                    if says:
+                        self.assertIn(says, result.stderr)
+
+    def test_unattended_upgrade_applies_updates_beside_a_refused_source(self):
+        with GuardedWorld([MAIN, ("old-fix", "1.6.0.hotfix1", ["hello=2.0"])]) as world:
+            run, dpkg_log = world.unattended_upgrade()
+            self.assertEqual(run.returncode, 0, run.stdout)
+            self.assertIn("offer refused versions; this run takes nothing from them", dpkg_log)
+            self.assertTrue(any("orvel-extra_2.0" in call for call in world.dpkg_calls()), run.stdout)
+
     def test_local_package_files_are_judged_like_offered_versions(self):
         for version, scope, allowed in (("1.0+v1.8.0", "all", False), ("1.0+v1.7.5", "all", True),
                                         ("1.0+v1.6.0.hotfix1", "all", False), ("1.0+v2.0", "all", False),
