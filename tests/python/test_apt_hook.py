@@ -145,26 +145,34 @@ class AptHookTest(unittest.TestCase):
         allowed = ("main", "1.7.5", ["1.0+v1.7.5", "orvel-extra=2.0", "vim=9.0"])
         refused = ("old-fix", "1.6.0.hotfix1", ["hello=2.0", "orvel-extra=2.0"])
         with GuardedWorld([allowed, refused]) as world:
-            fails_for_vim = os.path.join(world.dir, "fake-bin")
-            os.mkdir(fails_for_vim)
-            with open(os.path.join(fails_for_vim, "apt-cache"), "w") as fake:
-                fake.write('#!/bin/sh\nfor a; do [ "$a" = vim ] && exit 100; done\nexec /usr/bin/apt-cache "$@"\n')
-            os.chmod(os.path.join(fails_for_vim, "apt-cache"), 0o755)
+            def failing(program, script):
+                os.makedirs(os.path.join(world.dir, program))
+                with open(os.path.join(world.dir, program, program), "w") as fake:
+                    fake.write("#!/bin/sh\n" + script + "\n")
+                os.chmod(os.path.join(world.dir, program, program), 0o755)
+                return os.path.join(world.dir, program) + ":" + os.environ["PATH"]
+            # apt-cache failing for the packages of the run; apt-get unable
+            # to list the package files that apt's sources describe.
+            fails_for_vim = failing("apt-cache", 'for a; do [ "$a" = vim ] && exit 100; done\n'
+                                                 'exec /usr/bin/apt-cache "$@"')
+            no_trusted_list = failing("apt-get", "exit 100")
             # scope option, package, PATH, what stderr says
             for scope, package, path, says in (
                     ((), "vim", None, "offer refused versions; this run takes nothing from them"),
                     (("-o", "Orvel::Update-Guard::Scope=all"), "vim", None, None),
                     ((), "hello", None, "this run takes hello 2.0 from " + world.url("old-fix")),
                     ((), "orvel-extra", None, "this run takes orvel-extra 2.0 from " + world.url("old-fix")),
-                    ((), "vim", fails_for_vim + ":" + os.environ["PATH"], "apt could not say which sources")):
+                    ((), "vim", fails_for_vim, "apt could not say which sources"),
+                    ((), "vim", no_trusted_list, "apt could not say which releases the sources announce")):
                 with self.subTest(scope=scope, package=package, path=path):
                     if os.path.exists(os.path.join(world.dir, "dpkg.calls")):
                         os.remove(os.path.join(world.dir, "dpkg.calls"))
-                    result = world.apt_get(*scope, "install", package, path=path)
+                    result = world.apt_get(*scope, "install", package, path=path, program="/usr/bin/apt-get")
                     passes = says is not None and says.startswith("offer")
                     self.assertEqual(result.returncode == 0, passes, result.stderr)
                     self.assertEqual(world.unpacked(), passes)
-                    self.assertIn(world.url("old-fix"), result.stderr)
+                    if path != no_trusted_list:
+                        self.assertIn(world.url("old-fix"), result.stderr)
                     if says:
                         self.assertIn(says, result.stderr)
 
