@@ -159,10 +159,10 @@ TEST(HotfixValidator, FailingAptRefusesInsteadOfPassing)
         HotfixValidator validator(log.logger(), arguments);
         EXPECT_FALSE(validator.check()) << arguments.join(QLatin1Char(' ')).toStdString();
         const QStringList messages = log.messages();
-        ASSERT_EQ(messages.size(), 3);
+        ASSERT_GE(messages.size(), 3);
         EXPECT_EQ(messages.at(0), QStringLiteral("Unable to get available versions for hotfix validation"));
         EXPECT_FALSE(messages.at(1).isEmpty()) << "apt's own message";
-        EXPECT_EQ(messages.at(2), failed);
+        EXPECT_EQ(messages.last(), failed);
     }
 
     world.breakSourcesList();
@@ -259,7 +259,7 @@ TEST(HotfixValidator, ArgumentWithNulCountsAsFailedQuery)
     EXPECT_TRUE(fake.calls().isEmpty());
     EXPECT_FALSE(validator.check());
     EXPECT_EQ(log.messages(), (QStringList{QStringLiteral("Unable to get available versions for hotfix validation"),
-                                           QString(), failed}));
+                                           QStringLiteral("the query failed without saying why"), failed}));
 }
 
 TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingStageRefuses)

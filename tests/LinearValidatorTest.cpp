@@ -134,10 +134,14 @@ TEST(LinearValidator, FailingAptRefusesUntilVersionsAreSupplied)
     EXPECT_FALSE(validator.check());
     EXPECT_TRUE(validator.getInvalidSources().isEmpty());
     const QStringList messages = log.messages();
-    ASSERT_EQ(messages.size(), 4);
+    // apt's error lines each on a line of its own, not joined by "\n".
+    ASSERT_GE(messages.size(), 4);
     EXPECT_EQ(messages.at(0), QStringLiteral("Unable to get available versions for linear validation"));
     EXPECT_TRUE(messages.at(1).startsWith(QStringLiteral("E: Malformed entry"))) << messages.at(1).toStdString();
-    EXPECT_EQ(messages.mid(2), (QStringList{QStringLiteral("Linear check failed"), QStringLiteral("Linear check failed")}));
+    for (const QString& message : messages)
+        EXPECT_FALSE(message.contains(QLatin1String("\\n"))) << message.toStdString();
+    EXPECT_EQ(messages.mid(messages.size() - 2),
+              (QStringList{QStringLiteral("Linear check failed"), QStringLiteral("Linear check failed")}));
 
     validator.setAvailableVersions({QStringLiteral("1.7.5")});
     EXPECT_TRUE(validator.check());

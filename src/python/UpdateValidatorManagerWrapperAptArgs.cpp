@@ -62,6 +62,7 @@ pybind11::list UpdateValidatorManagerWrapperAptArgs::getRefusalsList()
         entry["sources"] = toPython(refusal.sources);
         entry["message"] = toPython(refusal.message);
         entry["sources_known"] = pybind11::bool_(refusal.sourcesKnown);
+        entry["apt_error"] = toPython(refusal.aptError);
         refusals.append(entry);
     }
     return refusals;

@@ -29,7 +29,8 @@ public:
     /// A new list of str on every call.
     pybind11::list getInvalidSourcesList();
     /// The refusals of the latest validate(), as dicts of str (check, rule,
-    /// version, installed, message) with a list of str under "sources".
+    /// version, installed, message, apt_error) with a list of str under
+    /// "sources" and a bool under "sources_known".
     pybind11::list getRefusalsList();
 
 private:

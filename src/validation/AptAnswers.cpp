@@ -7,6 +7,8 @@ void AptAnswers::renew()
 {
     releases.reset();
     packages.reset();
+    releasesError.clear();
+    packagesError.clear();
     ++m_generation;
 }
 

@@ -33,6 +33,9 @@ public:
     Answer releases;
     /// "version | source ..." lines of orvel-version and of its providers.
     Answer packages;
+    /// apt's first error line of a failed answer (UpdateValidator::aptErrorOf()).
+    QString releasesError;
+    QString packagesError;
 
     /// Forgets both answers and counts a new verdict.
     void renew();

@@ -96,9 +96,10 @@ bool HotfixValidator::check()
     if (m_versionQueryFailed)
         return refuseUnknownVersions(
             checkKind, QStringLiteral("Hotfix check failed"),
-            QStringLiteral("apt could not say which releases the sources announce, so no hotfix was checked "
-                           "against the installed %1")
-                .arg(installedForMessage()));
+            Refusal::sentence("apt could not say which releases the sources announce, so no hotfix was checked "
+                              "against the installed %1",
+                              {installedForMessage()}),
+            m_answers->releasesError.isEmpty() ? m_lastQueryError : m_answers->releasesError);
 
     const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
     const auto versionsWithSources = verdictVersionsWithSources();
@@ -127,8 +128,8 @@ bool HotfixValidator::check()
                 m_logger->error(QStringLiteral("Forbidden version = ") + version);
             }
             refuse(checkKind, QStringLiteral("hotfix-not-allowed"), version, versionsWithSources,
-                   QStringLiteral("%1 is a hotfix of neither the installed %2 nor an offered regular release")
-                       .arg(version, installedForMessage()));
+                   {Refusal::sentence("%1 is a hotfix of neither the installed %2 nor an offered regular release",
+                                      {version, installedForMessage()})});
             allowed = false;
         }
     }

@@ -64,23 +64,26 @@ bool LinearValidator::check()
     if (m_versionQueryFailed)
         return refuseUnknownVersions(
             checkKind, QStringLiteral("Linear check failed"),
-            QStringLiteral("apt could not say which versions are offered, so none was compared with the installed %1")
-                .arg(installedForMessage()));
+            Refusal::sentence("apt could not say which versions are offered, so none was compared with the "
+                              "installed %1",
+                              {installedForMessage()}),
+            m_answers->packagesError.isEmpty() ? m_lastQueryError : m_answers->packagesError);
 
     // Nothing can keep the design and major version of a release that is
     // not known: refuse rather than compare with a stand-in.
     const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
     if (current.size() < 3) {
         clearRefusals();
-        const QString why = m_currentOrvelVersion.isEmpty()
-            ? QStringLiteral("the installed Orvel release could not be read, so no offered version was compared with it")
-            : QStringLiteral("the installed Orvel release \"%1\" has fewer than three components, so no offered "
-                             "version was compared with it")
-                  .arg(m_currentOrvelVersion);
-        m_refusals.append({checkKind, QStringLiteral("installed-version-unknown"), QString(), m_currentOrvelVersion,
-                           {}, why});
+        const Refusal unknown = m_currentOrvelVersion.isEmpty()
+            ? refusal(checkKind, QStringLiteral("installed-version-unknown"), QString(),
+                      {Refusal::sentence("no offered version was compared with the installed Orvel release")})
+            : refusal(checkKind, QStringLiteral("installed-version-unknown"), QString(),
+                      {Refusal::sentence("the installed Orvel release \"%1\" has fewer than three components, so "
+                                         "no offered version was compared with it",
+                                         {Logger::escaped(m_currentOrvelVersion)})});
+        m_refusals.append(unknown);
         if (m_logger) {
-            m_logger->error(why);
+            m_logger->error(unknown.message);
             m_logger->error(QStringLiteral("Linear check failed"));
         }
         return false;
@@ -103,23 +106,24 @@ bool LinearValidator::check()
 
         QString logLine;
         QString rule;
-        QString component;
+        Refusal::Part sentence;
         if (components.size() < 2 || components.at(1) != currentMajorVersion) {
             logLine = QStringLiteral("Error: The versions of the available latest update is different, it's prohibited");
             rule = QStringLiteral("major-version-changed");
-            component = QStringLiteral("major");
+            sentence = Refusal::sentence("%1 changes the major version of the installed %2",
+                                         {avail, installedForMessage()});
         } else if (components.at(0) != currentDesignVersion) {
             logLine = QStringLiteral("Error: The versions of the system design is different, it's prohibited");
             rule = QStringLiteral("design-version-changed");
-            component = QStringLiteral("design");
+            sentence = Refusal::sentence("%1 changes the design version of the installed %2",
+                                         {avail, installedForMessage()});
         } else {
             continue;
         }
 
         if (m_logger)
             m_logger->error(logLine);
-        refuse(checkKind, rule, avail, versionsWithSources,
-               QStringLiteral("%1 changes the %2 version of the installed %3").arg(avail, component, installedForMessage()));
+        refuse(checkKind, rule, avail, versionsWithSources, {sentence});
         linear = false;
     }
 

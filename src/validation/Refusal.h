@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 /**
  * Why a check refused one offered version: the reason behind a false
@@ -19,6 +20,23 @@
  * no version and no source.
  */
 struct Refusal {
+    /**
+     * One sentence of a message: an English @p format whose %1 to %9
+     * stand for @p arguments. Formats are fixed texts, so that a program
+     * can show the sentence in its user's language (messageIn()).
+     */
+    struct Part {
+        QString format;
+        QStringList arguments;
+    };
+
+    /// A Part of @p format, a text that the message catalogue of the tool
+    /// collects (its translators see the formats as they stand here).
+    static Part sentence(const char* format, const QStringList& arguments = {})
+    {
+        return {QString::fromLatin1(format), arguments};
+    }
+
     /// "linear" or "hotfix".
     QString check;
     QString rule;
@@ -29,11 +47,50 @@ struct Refusal {
     QString installed;
     /// The sources (repository URLs) that offer the version, sorted, each once.
     QStringList sources;
-    /// One line for a person, naming the versions.
+    /// One line for a person, naming the versions: the sentences of parts,
+    /// joined by "; ".
     QString message;
     /// False when apt could not list which sources offer what: sources is
     /// then empty although some source does offer the version.
     bool sourcesKnown = true;
+    /// For "versions-unknown": apt's first error line (escaped), or what
+    /// else ended its query; empty otherwise.
+    QString aptError = QString();
+    /// The sentences of message.
+    QVector<Part> parts = {};
+
+    /// @p format with %1 to %9 replaced by @p arguments in one pass, so
+    /// that an argument holding "%1" stays as it is.
+    static QString substituted(const QString& format, const QStringList& arguments)
+    {
+        QString text;
+        for (int i = 0; i < format.size(); ++i) {
+            const QChar c = format.at(i);
+            if (c == QLatin1Char('%') && i + 1 < format.size() && format.at(i + 1) >= QLatin1Char('1')
+                && format.at(i + 1) <= QLatin1Char('9')) {
+                text += arguments.value(format.at(++i).unicode() - '1');
+            } else {
+                text += c;
+            }
+        }
+        return text;
+    }
+    /// The sentences of @p parts, each format passed through @p translate
+    /// (a QString from a QString) first, joined by "; ".
+    template <typename Translate>
+    static QString joined(const QVector<Part>& parts, Translate translate)
+    {
+        QStringList sentences;
+        for (const Part& part : parts)
+            sentences << substituted(translate(part.format), part.arguments);
+        return sentences.join(QStringLiteral("; "));
+    }
+    /// message in another language: each format through @p translate.
+    template <typename Translate>
+    QString messageIn(Translate translate) const
+    {
+        return parts.isEmpty() ? message : joined(parts, translate);
+    }
 
     /// What a person reads as the refusal's title: the version, or what a
     /// refusal without one is about.
@@ -41,15 +98,15 @@ struct Refusal {
     {
         if (!version.isEmpty())
             return version;
-        return rule == QLatin1String("installed-version-unknown") ? QStringLiteral("installed release unknown")
-                                                                  : QStringLiteral("versions unknown");
+        return rule == QLatin1String("installed-version-unknown") ? sentence("installed release unknown").format
+                                                                  : sentence("versions unknown").format;
     }
 
     bool operator==(const Refusal& other) const
     {
         return check == other.check && rule == other.rule && version == other.version
             && installed == other.installed && sources == other.sources && message == other.message
-            && sourcesKnown == other.sourcesKnown;
+            && sourcesKnown == other.sourcesKnown && aptError == other.aptError;
     }
     bool operator!=(const Refusal& other) const { return !(*this == other); }
 };

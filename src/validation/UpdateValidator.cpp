@@ -101,9 +101,19 @@ void UpdateValidator::clearRefusals()
     m_refusals.clear();
 }
 
+Refusal UpdateValidator::refusal(QString const& check, QString const& rule, QString const& version,
+                                 QVector<Refusal::Part> parts) const
+{
+    if (m_currentOrvelVersion.isEmpty())
+        parts << installedUnknownReason();
+    Refusal refusal{check, rule, version, m_currentOrvelVersion, {}, Refusal::joined(parts, [](const QString& f) { return f; })};
+    refusal.parts = parts;
+    return refusal;
+}
+
 void UpdateValidator::refuse(QString const& check, QString const& rule, QString const& version,
                              std::optional<QMultiHash<QString, QString>> const& versionsWithSources,
-                             QString const& message)
+                             QVector<Refusal::Part> const& parts)
 {
     QList<QString> offeredBy = versionsWithSources ? versionsWithSources->values(version) : QList<QString>();
     // A version that no source apt lists offers is named by where its
@@ -117,7 +127,10 @@ void UpdateValidator::refuse(QString const& check, QString const& rule, QString 
             return;
     QStringList sorted(sources.cbegin(), sources.cend());
     std::sort(sorted.begin(), sorted.end());
-    m_refusals.append({check, rule, version, m_currentOrvelVersion, sorted, message, versionsWithSources.has_value()});
+    Refusal refused = refusal(check, rule, version, parts);
+    refused.sources = sorted;
+    refused.sourcesKnown = versionsWithSources.has_value();
+    m_refusals.append(refused);
 }
 
 namespace {
@@ -168,6 +181,15 @@ QString UpdateValidator::installedForMessage() const
     return m_currentOrvelVersion.isEmpty() ? QStringLiteral("(unknown)") : m_currentOrvelVersion;
 }
 
+Refusal::Part UpdateValidator::installedUnknownReason()
+{
+    // The file that the system-version library is set to read: where an
+    // admin looks first.
+    return Refusal::sentence("the system-version library read no installed release from %1 (missing, empty or "
+                             "unreadable)",
+                             {OrvelUpdateState::SystemVersion::m_pathToOrvelVersion});
+}
+
 QMultiHash<QString, QString> UpdateValidator::getVersionsWithSources() const
 {
     return fetchVersionsWithSources().value_or(QMultiHash<QString, QString>());
@@ -195,17 +217,23 @@ QString UpdateValidator::releasesCommand() const
 
 std::optional<QStringList> UpdateValidator::releases(QString const& failureMessage)
 {
-    if (!m_answers->releases)
+    if (!m_answers->releases) {
         m_answers->releases = runShellCommand(releasesCommand(), failureMessage);
+        if (!*m_answers->releases)
+            m_answers->releasesError = m_lastQueryError;
+    }
     return *m_answers->releases;
 }
 
 std::optional<QStringList> UpdateValidator::packages(QString const& failureMessage, int timeoutMs)
 {
-    if (!m_answers->packages)
+    if (!m_answers->packages) {
         m_answers->packages = runShellCommand(
             aptArgumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ") + packageVersionsCommand(),
             failureMessage, timeoutMs);
+        if (!*m_answers->packages)
+            m_answers->packagesError = m_lastQueryError;
+    }
     return *m_answers->packages;
 }
 
@@ -336,9 +364,11 @@ bool UpdateValidator::refuseArgumentsUpFront()
     const QString option = helpOrVersionOption(m_aptArgs);
     if (option.isEmpty())
         return false;
-    m_argumentProblem = QStringLiteral("the apt argument \"%1\" asks apt for its help or version, not for the "
-                                       "offered versions: give apt's configuration options (-o, -c, -t, ...)")
-                            .arg(Logger::escaped(option));
+    m_argumentProblemPart = Refusal::sentence("the apt argument \"%1\" asks apt for its help or version, not for "
+                                              "the offered versions: give apt's configuration options (-o, -c, "
+                                              "-t, ...)",
+                                              {Logger::escaped(option)});
+    m_argumentProblem = Refusal::substituted(m_argumentProblemPart.format, m_argumentProblemPart.arguments);
     m_versionQueryFailed = true;
     if (m_logger)
         m_logger->error(m_argumentProblem);
@@ -405,9 +435,12 @@ std::optional<QStringList> UpdateValidator::runShellCommand(QString const& comma
     // themselves, for the escapes that show them as \xHH.
     QString output = result.exitedCleanly() ? ChildProcess::textFromBytes(result.standardOutput) : QString();
     if (!output.endsWith(answerEnd)) {
-        logQueryFailure(failureMessage, result.exitedCleanly() && result.standardError.isEmpty()
-                                            ? QStringLiteral("the query ended without giving its whole answer")
-                                            : result.failureText());
+        const QString why = result.exitedCleanly() && result.standardError.isEmpty()
+            ? QStringLiteral("the query ended without giving its whole answer")
+            : result.failureText().isEmpty() ? QStringLiteral("the query failed without saying why")
+                                             : result.failureText();
+        m_lastQueryError = aptErrorOf(why);
+        logQueryFailure(failureMessage, why);
         return std::nullopt;
     }
     output.chop(answerEnd.size());
@@ -418,16 +451,57 @@ void UpdateValidator::logQueryFailure(QString const& message, QString const& why
 {
     if (m_logger) {
         m_logger->error(message);
-        m_logger->error(why);
+        // apt's lines one by one: a log line is one line.
+        for (const QString& line : why.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            m_logger->error(line);
     }
 }
 
+QString UpdateValidator::aptErrorOf(QString const& why)
+{
+    const QStringList lines = why.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines)
+        if (line.startsWith(QLatin1String("E: ")))
+            return Logger::escaped(line);
+    return Logger::escaped(lines.value(0));
+}
+
+QString UpdateValidator::strayWord(QStringList const& aptArgs)
+{
+    static const QRegularExpression takesValue(
+        QStringLiteral("^(-[A-Za-z]*[octa]|--(option|config-file|target-release|default-release|host-architecture))$"));
+    for (int i = 0; i < aptArgs.size(); ++i) {
+        const QString& argument = aptArgs.at(i);
+        if (argument == QLatin1String("--"))
+            return aptArgs.value(i + 1);
+        if (takesValue.match(argument).hasMatch())
+            ++i;
+        else if (!argument.startsWith(QLatin1Char('-')))
+            return argument;
+    }
+    return QString();
+}
+
 bool UpdateValidator::refuseUnknownVersions(QString const& check, QString const& logMessage,
-                                            QString const& explanation)
+                                            Refusal::Part const& explanation, QString const& aptError)
 {
     clearRefusals();
-    m_refusals.append({check, QStringLiteral("versions-unknown"), QString(), m_currentOrvelVersion, {},
-                       m_argumentProblem.isEmpty() ? explanation : m_argumentProblem});
+    QVector<Refusal::Part> parts;
+    if (!m_argumentProblem.isEmpty()) {
+        parts << m_argumentProblemPart;
+    } else {
+        parts << explanation;
+        if (!aptError.isEmpty())
+            parts << Refusal::sentence("apt said: %1", {aptError});
+        const QString word = strayWord(m_aptArgs);
+        if (!word.isEmpty())
+            parts << Refusal::sentence("\"%1\" is an apt command word or a package name, not one of apt's "
+                                       "configuration options (-o, -c, -t, ...)",
+                                       {Logger::escaped(word)});
+    }
+    Refusal unknown = refusal(check, QStringLiteral("versions-unknown"), QString(), parts);
+    unknown.aptError = m_argumentProblem.isEmpty() ? aptError : QString();
+    m_refusals.append(unknown);
     if (m_logger) {
         if (!m_argumentProblem.isEmpty())
             m_logger->error(m_argumentProblem);

@@ -181,9 +181,18 @@ protected:
     std::optional<QStringList> runShellCommand(QString const& commandLine, QString const& failureMessage,
                                                int timeoutMs = 30000) const;
 
-    /// The two error lines of a failed query: @p message, then @p why (the
-    /// child's standard error, or that it timed out).
+    /// The error lines of a failed query: @p message, then each line of
+    /// @p why (the child's standard error, or that it timed out).
     void logQueryFailure(QString const& message, QString const& why) const;
+    /// What a person is told of a failed query's @p why: apt's first error
+    /// line ("E: ..."), or else its first line; escaped.
+    static QString aptErrorOf(QString const& why);
+    /**
+     * The first of @p aptArgs that is neither an option nor the value of
+     * one (-o, -c, -t, -a and their long forms take one): an apt command
+     * word or a package name, which the queries cannot take. Empty if none.
+     */
+    static QString strayWord(QStringList const& aptArgs);
 
     /// Starts the record of a check(): no source, no refusal.
     void clearRefusals();
@@ -195,7 +204,13 @@ protected:
      * sources that apt lists are unknown.
      */
     void refuse(QString const& check, QString const& rule, QString const& version,
-                std::optional<QMultiHash<QString, QString>> const& versionsWithSources, QString const& message);
+                std::optional<QMultiHash<QString, QString>> const& versionsWithSources,
+                QVector<Refusal::Part> const& parts);
+    /// A refusal of @p check by @p rule for @p version (or none), its
+    /// message made of @p parts and, when the installed release is
+    /// unknown, the sentence that says why.
+    Refusal refusal(QString const& check, QString const& rule, QString const& version,
+                    QVector<Refusal::Part> parts) const;
     /// The offered versions, then the requested ones not among them: what
     /// check() judges.
     QStringList versionsToJudge() const;
@@ -203,10 +218,16 @@ protected:
     void sortRefusals();
     /// Ends a check() whose offered versions are unknown (m_versionQueryFailed):
     /// records the refusal "versions-unknown" of @p check, without source,
-    /// logs @p logMessage as an error and answers false.
-    bool refuseUnknownVersions(QString const& check, QString const& logMessage, QString const& explanation);
+    /// its @p explanation followed by what apt said (@p aptError) and by a
+    /// word of the apt arguments that no query can take (strayWord()); logs
+    /// @p logMessage as an error and answers false.
+    bool refuseUnknownVersions(QString const& check, QString const& logMessage, Refusal::Part const& explanation,
+                               QString const& aptError);
     /// The installed version for a sentence: "(unknown)" when empty.
     QString installedForMessage() const;
+    /// The sentence that says why the installed version is empty: the
+    /// system-version library read nothing from its file.
+    static Refusal::Part installedUnknownReason();
 
     /// @p words, each in single quotes for bash, joined by spaces.
     static QString quotedForShell(QStringList const& words);
@@ -231,7 +252,10 @@ protected:
     bool m_versionQueryFailed = false;
     /// Why the apt arguments were refused before any query; empty if not.
     QString m_argumentProblem;
+    Refusal::Part m_argumentProblemPart;
     std::shared_ptr<AptAnswers> m_answers;
     /// The generation of m_answers that this validator last checked against.
     int m_checkedGeneration = -1;
+    /// aptErrorOf() the latest failed runShellCommand().
+    mutable QString m_lastQueryError;
 };

@@ -62,9 +62,10 @@ class ArgumentConversionTest(unittest.TestCase):
             with self.subTest(args=args), self.assertRaises(TypeError):
                 UpdateValidatorAptArgs(args)
         with self.assertRaises(TypeError):
-            UpdateValidatorAptArgs(args=[])
-        with self.assertRaises(TypeError):
             UpdateValidatorAptArgs()
+        with self.assertRaises(TypeError):
+            UpdateValidatorAptArgs(arguments=[])
+        self.assertTrue(UpdateValidatorAptArgs(args=[]).validate())
 
     def test_logger_level_must_be_a_32_bit_int(self):
         checker = UpdateValidatorAptArgs([])
@@ -73,8 +74,7 @@ class ArgumentConversionTest(unittest.TestCase):
             for level in (10.0, 2 ** 31, -2 ** 31 - 1, "10", None):
                 with self.subTest(level=level), self.assertRaises(TypeError):
                     checker.initLogger(path, level)
-            with self.assertRaises(TypeError):
-                checker.initLogger(path=path, level=10)
+            checker.initLogger(path=path, level=10)
             checker.initLogger(path, True)
             checker.initLogger(path.encode(), 2 ** 31 - 1)
             checker.initLogger(path, -2 ** 31)
@@ -173,11 +173,12 @@ class VerdictTest(unittest.TestCase):
             self.assertEqual(refusals, [
                 {"check": "linear", "rule": "major-version-changed", "version": "1.8.0", "installed": "1.7.2",
                  "sources": sorted([world.url("fix"), world.url("next")]),
-                 "message": "1.8.0 changes the major version of the installed 1.7.2", "sources_known": True},
+                 "message": "1.8.0 changes the major version of the installed 1.7.2", "sources_known": True,
+                 "apt_error": ""},
                 {"check": "hotfix", "rule": "hotfix-not-allowed", "version": "1.6.0.hotfix1", "installed": "1.7.2",
                  "sources": [world.url("fix")],
                  "message": "1.6.0.hotfix1 is a hotfix of neither the installed 1.7.2 nor an offered regular release",
-                 "sources_known": True}])
+                 "sources_known": True, "apt_error": ""}])
             self.assertTrue(all(type(value) is str for refusal in refusals for key, value in refusal.items()
                                 if key not in ("sources", "sources_known")))
             self.assertEqual({source for refusal in refusals for source in refusal["sources"]},
