@@ -5,14 +5,16 @@
 
 #include "ArchiveControl.h"
 #include "ExitStatus.h"
-
-#include <QFile>
+#include "SourceFiles.h"
+#include "Translation.h"
 
 #include "ChildProcess.h"
-#include <QStringList>
 
 #include <Logger.h>
 #include <UpdateValidatorManager.h>
+
+#include <QFile>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstdio>
@@ -44,30 +46,35 @@ QString fromBytes(const std::string& bytes)
     return ChildProcess::textFromBytes(QByteArray(bytes.data(), static_cast<int>(bytes.size())));
 }
 
-// One line of the system log for @p refusal, escaped: versions and sources
-// come from repositories and files.
-std::string logLine(const Refusal& refusal)
+// A message for people, in the admin's language where a translation exists.
+QString translated(const char* message)
 {
-    QString line = QStringLiteral("update refused: %1 (%2, %3), installed %4")
-                       .arg(refusal.subject(),
-                            refusal.check, refusal.rule, refusal.installed.isEmpty() ? QStringLiteral("(unknown)")
-                                                                                     : refusal.installed);
-    if (!refusal.sourcesKnown)
-        line += QStringLiteral(", sources unknown: apt could not list them");
-    if (!refusal.sources.isEmpty())
-        line += QStringLiteral(", offered by ") + refusal.sources.join(QStringLiteral(", "));
-    return toLocal(Logger::escaped(line));
+    return QString::fromLocal8Bit(Translation::text(message));
+}
+
+// A format of the library's sentences, translated.
+QString translatedFormat(const QString& format)
+{
+    return translated(format.toUtf8().constData());
+}
+
+QString said(const Refusal::Part& part, bool forPeople)
+{
+    return Refusal::substituted(forPeople ? translatedFormat(part.format) : part.format, part.arguments);
 }
 
 // Lets a run through unchecked, saying so wherever a person may look.
 int passUnchecked(const QString& why, const std::shared_ptr<Logger>& logger)
 {
-    const std::string reason = toLocal(Logger::escaped(why));
-    std::fputs(("orvel-update-check: warning: the update guard is off for this apt run (" + reason
-                + "): nothing was checked\n")
+    const QString reason = Logger::escaped(why);
+    std::fputs(toLocal(Refusal::substituted(translated("orvel-update-check: warning: the update guard is off for "
+                                                       "this apt run (%1): nothing was checked"),
+                                            {reason})
+                       + QLatin1Char('\n'))
                    .c_str(),
                stderr);
-    AptHookRequest::systemLog(LOG_NOTICE, "update guard off for this apt run (" + reason + "): nothing was checked");
+    AptHookRequest::systemLog(LOG_NOTICE,
+                              toLocal(QStringLiteral("update guard off for this apt run (%1): nothing was checked").arg(reason)));
     if (logger)
         logger->warning(QStringLiteral("Update guard switched off for this apt run (%1)").arg(why));
     return UpdateAllowed;
@@ -75,20 +82,22 @@ int passUnchecked(const QString& why, const std::shared_ptr<Logger>& logger)
 
 // Under Scope "sources": whether a refused verdict stops this run. No
 // value when the run takes nothing from a source that offers a refused
-// version; else the lines to add to the reasons (none when the refusal
-// itself is about what this run installs, or a check could not be made).
-std::optional<QStringList> whyThisRunStops(const AptHookRequest& request, const UpdateValidatorManager& manager,
-                                           const QVector<QPair<QString, QString>>& requested)
+// version; else the sentences to add to the reasons (none when the
+// refusal itself is about what this run installs, or a check could not be
+// made).
+std::optional<QVector<Refusal::Part>> whyThisRunStops(const AptHookRequest& request,
+                                                      const UpdateValidatorManager& manager,
+                                                      const QVector<QPair<QString, QString>>& requested)
 {
     const QStringList refusedSources = manager.getAllInvalidSources();
     for (const Refusal& refusal : manager.getRefusals()) {
         // Unknown versions or sources, or a refused version that no source
         // is named for: nothing tells what this run may take.
         if (refusal.version.isEmpty() || !refusal.sourcesKnown || refusal.sources.isEmpty())
-            return QStringList();
+            return QVector<Refusal::Part>();
         for (const auto& entry : requested)
             if (entry.first == refusal.version)
-                return QStringList();
+                return QVector<Refusal::Part>();
     }
     QStringList packages;
     QStringList unpacked;
@@ -103,11 +112,12 @@ std::optional<QStringList> whyThisRunStops(const AptHookRequest& request, const 
     }
     const std::optional<QMultiHash<QString, QString>> offered = manager.sourcesOfPackages(packages);
     if (!offered)
-        return QStringList{QStringLiteral("apt could not say which sources offer the packages of this run, so it may "
-                                          "take them from a refused source")};
+        return QVector<Refusal::Part>{Refusal::sentence(
+            "apt could not say which sources offer the packages of this run, so it may take them from a refused "
+            "source")};
     // A version that a refused source offers counts as taken from it,
     // whatever other source offers it too.
-    QStringList lines;
+    QVector<Refusal::Part> parts;
     for (const QString& packageVersion : qAsConst(unpacked)) {
         QStringList from;
         for (const QString& source : offered->values(packageVersion))
@@ -115,32 +125,71 @@ std::optional<QStringList> whyThisRunStops(const AptHookRequest& request, const 
                 from << source;
         std::sort(from.begin(), from.end());
         for (const QString& source : qAsConst(from))
-            lines << QStringLiteral("this run takes %1 from %2, which offers refused versions").arg(packageVersion, source);
+            parts << Refusal::sentence("this run takes %1 from %2, which offers refused versions",
+                                       {packageVersion, Logger::escaped(source)});
     }
-    if (lines.isEmpty())
+    if (parts.isEmpty())
         return std::nullopt;
-    return lines;
+    return parts;
+}
+
+// " (configured in FILE, line N)" for @p source, where apt's sources files
+// name it; empty where they do not.
+QString whereConfigured(const SourceFiles& files, const QString& source)
+{
+    QStringList places;
+    for (const auto& place : files.configuring(toLocal(source)))
+        places << Refusal::substituted(translated("%1, line %2"),
+                                       {Logger::escaped(fromLocal(place.first)), QString::number(place.second)});
+    if (places.isEmpty())
+        return QString();
+    return Refusal::substituted(translated(" (configured in %1)"), {places.join(QStringLiteral("; "))});
 }
 
 // Lets a run that takes nothing from the refused sources go on, saying
 // which they are.
-int passBesideRefusedSources(const UpdateValidatorManager& manager, const std::shared_ptr<Logger>& logger)
+int passBesideRefusedSources(const UpdateValidatorManager& manager, const SourceFiles& files,
+                             const std::shared_ptr<Logger>& logger)
 {
     QStringList sources = manager.getAllInvalidSources();
     std::sort(sources.begin(), sources.end());
-    const QString warning = QStringLiteral("apt's sources (%1) offer refused versions; this run takes nothing from them")
-                                .arg(sources.join(QStringLiteral(", ")));
-    QString text = QStringLiteral("orvel-update-check: warning: ") + Logger::escaped(warning);
+    QStringList escaped;
+    for (const QString& source : qAsConst(sources))
+        escaped << Logger::escaped(source);
+    const QString format = QStringLiteral("apt's sources (%1) offer refused versions; this run takes nothing from them");
+    QString text = translated("orvel-update-check: warning: ")
+        + Refusal::substituted(translated("apt's sources (%1) offer refused versions; this run takes nothing from them"),
+                               {escaped.join(QStringLiteral(", "))});
     for (const Refusal& refusal : manager.getRefusals())
-        text += QStringLiteral("\n  %1").arg(Logger::escaped(refusal.message));
+        text += QStringLiteral("\n  ") + Logger::escaped(refusal.messageIn(translatedFormat));
+    for (const QString& source : qAsConst(sources)) {
+        const QString where = whereConfigured(files, source);
+        if (!where.isEmpty())
+            text += QStringLiteral("\n  ") + Logger::escaped(source) + where;
+    }
     std::fputs(toLocal(text + QLatin1Char('\n')).c_str(), stderr);
-    AptHookRequest::systemLog(LOG_WARNING, toLocal(Logger::escaped(QStringLiteral("update allowed: ") + warning)));
+    const QString line = Refusal::substituted(format, {escaped.join(QStringLiteral(", "))});
+    AptHookRequest::systemLog(LOG_WARNING, toLocal(QStringLiteral("update allowed: ") + line));
     if (logger)
-        logger->warning(warning);
+        logger->warning(line);
     return UpdateAllowed;
 }
 
 } // namespace
+
+QString AptHook::refusalLine(const Refusal& refusal)
+{
+    QString line = QStringLiteral("update refused: %1 (%2, %3), installed %4")
+                       .arg(refusal.subject(), refusal.check, refusal.rule,
+                            refusal.installed.isEmpty() ? QStringLiteral("(unknown)") : refusal.installed);
+    if (!refusal.sourcesKnown)
+        line += QStringLiteral(", sources unknown: apt could not list them");
+    if (!refusal.sources.isEmpty())
+        line += QStringLiteral(", offered by ") + refusal.sources.join(QStringLiteral(", "));
+    if (!refusal.aptError.isEmpty())
+        line += QStringLiteral(", apt said: ") + refusal.aptError;
+    return line;
+}
 
 int AptHook::run()
 {
@@ -166,9 +215,12 @@ int AptHook::judge(const AptHookRequest& request)
         return passUnchecked(QStringLiteral("%1 is missing: the package orvel-update-guard was removed")
                                  .arg(fromLocal(missingSwitch)),
                              logger);
-    if (!request.scopeIsKnown())
-        return refuse(": Orvel::Update-Guard::Scope is \"" + request.scope()
-                      + "\"; it must be \"sources\", \"all\" or \"orvel-version\"");
+    if (!request.scopeIsKnown()) {
+        AptHookRequest::refuseConfiguration(toLocal(Refusal::substituted(
+            translated("Orvel::Update-Guard::Scope is \"%1\"; it must be \"sources\", \"all\" or \"orvel-version\""),
+            {Logger::escaped(fromLocal(request.scope()))})));
+        return UpdateRefused;
+    }
 
     // What dpkg is about to unpack, read from the archives themselves: an
     // index can name one version for a file that holds another, and a
@@ -205,31 +257,45 @@ int AptHook::judge(const AptHookRequest& request)
     // What apt is about to install is judged with what the sources offer: a
     // local .deb file is offered by no source.
     manager.setRequestedVersions(requested);
-    if (manager.check())
+    const bool allowed = manager.check();
+    if (logger)
+        for (const Refusal& refusal : manager.getRefusals())
+            logger->info(refusalLine(refusal));
+    if (allowed)
         return UpdateAllowed;
-    std::optional<QStringList> stops = QStringList();
+    const SourceFiles files(request.configuration());
+    std::optional<QVector<Refusal::Part>> stops = QVector<Refusal::Part>();
     if (request.scope() == "sources") {
         stops = whyThisRunStops(request, manager, requested);
         if (!stops)
-            return passBesideRefusedSources(manager, logger);
+            return passBesideRefusedSources(manager, files, logger);
     }
 
     // Repository text goes to apt's terminal: escaped.
-    QString reasons =
-        QStringLiteral(" (installed Orvel release: %1):").arg(Logger::escaped(manager.getCurrentOrvelVersion()));
+    QString reasons = Refusal::substituted(translated(" (installed Orvel release: %1):"),
+                                           {Logger::escaped(manager.getCurrentOrvelVersion())});
     std::vector<std::string> logLines;
+    bool sourcesNamed = false;
     for (const Refusal& refusal : manager.getRefusals()) {
-        logLines.push_back(logLine(refusal));
-        reasons += QStringLiteral("\n  %1").arg(Logger::escaped(refusal.message));
+        logLines.push_back(toLocal(Logger::escaped(refusalLine(refusal))));
+        reasons += QStringLiteral("\n  ") + Logger::escaped(refusal.messageIn(translatedFormat));
         if (!refusal.sourcesKnown)
-            reasons += QStringLiteral("\n    sources unknown: apt could not list them");
-        for (const QString& source : refusal.sources)
-            reasons += QStringLiteral("\n    offered by %1").arg(Logger::escaped(source));
+            reasons += QStringLiteral("\n    ") + translated("sources unknown: apt could not list them");
+        for (const QString& source : refusal.sources) {
+            reasons += QStringLiteral("\n    ")
+                + Refusal::substituted(translated("offered by %1"), {Logger::escaped(source)})
+                + whereConfigured(files, source);
+            sourcesNamed = true;
+        }
     }
-    for (const QString& line : qAsConst(*stops)) {
-        reasons += QStringLiteral("\n  %1").arg(Logger::escaped(line));
-        logLines.push_back(toLocal(Logger::escaped(QStringLiteral("update refused: ") + line)));
+    for (const Refusal::Part& part : qAsConst(*stops)) {
+        reasons += QStringLiteral("\n  ") + said(part, true);
+        logLines.push_back(toLocal(Logger::escaped(QStringLiteral("update refused: ") + said(part, false))));
     }
-    AptHookRequest::refuse(toLocal(reasons), logLines);
+    const std::string remedy = sourcesNamed
+        ? Translation::text("To keep the gate: disable the sources named above where they are configured, or have "
+                            "their owners correct them,\n  then run apt again.")
+        : std::string();
+    AptHookRequest::refuse(toLocal(reasons), logLines, remedy);
     return UpdateRefused;
 }

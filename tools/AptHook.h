@@ -5,6 +5,8 @@
 
 #include "AptHookRequest.h"
 
+#include <Refusal.h>
+
 /**
  * orvel-update-check --apt-hook: the guard that apt runs before it calls
  * dpkg (DPkg::Pre-Install-Pkgs, protocol version 3 or 2).
@@ -41,4 +43,8 @@ public:
      * provide (from a repository or a local file).
      */
     static int judge(const AptHookRequest& request);
+    /// The English line that the system log, the guard's log and the
+    /// tool's log give a refusal: version, check, rule, installed release
+    /// and sources (or that they are unknown).
+    static QString refusalLine(const Refusal& refusal);
 };

@@ -3,6 +3,8 @@
 
 #include "AptHookRequest.h"
 
+#include "Translation.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -179,14 +181,19 @@ int AptHookRequest::inputDescriptor(std::string* error)
     return -1;
 }
 
-void AptHookRequest::refuse(const std::string& why, const std::vector<std::string>& logLines)
+void AptHookRequest::refuse(const std::string& why, const std::vector<std::string>& logLines, const std::string& remedy)
 {
-    const std::string text = "orvel-update-check: the update is refused" + why
-        + "\n  To install it anyway, this once: add -o " + guardKey + "=false to the apt command line,"
-          "\n  or, where the front end has none (unattended-upgrade, PackageKit), put the line"
-          "\n    " + guardKey + " \"false\";"
-          "\n  in a file under /etc/apt/apt.conf.d/, and remove that file afterwards.\n";
-    std::fputs(text.c_str(), stderr);
+    using Translation::text;
+    std::string message = text("orvel-update-check: the update is refused");
+    message += why + "\n  ";
+    message += remedy.empty() ? text("To keep the gate: put right what is named above, then run apt again.") : remedy;
+    message += "\n  ";
+    message += text("To install it anyway, this once: add -o Orvel::Update-Guard=false to the apt command line,\n"
+                    "  or, where the front end has none (unattended-upgrade, PackageKit), put the line\n"
+                    "    Orvel::Update-Guard \"false\";\n"
+                    "  in a file under /etc/apt/apt.conf.d/, and remove that file afterwards.");
+    message += "\n";
+    std::fputs(message.c_str(), stderr);
     if (logLines.empty()) {
         std::string line = "update refused" + why;
         std::replace(line.begin(), line.end(), '\n', ' ');
@@ -194,6 +201,18 @@ void AptHookRequest::refuse(const std::string& why, const std::vector<std::strin
     }
     for (const std::string& line : logLines)
         systemLog(LOG_WARNING, line);
+}
+
+void AptHookRequest::refuseConfiguration(const std::string& why)
+{
+    std::string message = Translation::text("orvel-update-check: the update guard is set up wrongly, so this apt run "
+                                            "is stopped:");
+    message += "\n  " + why + "\n  ";
+    message += Translation::text("Correct the setting where it is made (apt-config dump Orvel::Update-Guard shows "
+                                 "the guard's settings), then run apt again.");
+    message += "\n";
+    std::fputs(message.c_str(), stderr);
+    systemLog(LOG_WARNING, "update refused: the guard is set up wrongly: " + why);
 }
 
 void AptHookRequest::systemLog(int priority, const std::string& line)

@@ -62,11 +62,17 @@ public:
      */
     static int inputDescriptor(std::string* error);
     /**
-     * Writes the guard's refusal, for @p why, to standard error, with the
-     * ways to let one run through; and to the system log at warning level:
-     * @p logLines, one entry per refusal, or else "update refused" + @p why.
+     * Writes the guard's refusal, for @p why, to standard error in the
+     * admin's language: first @p remedy (what keeps the gate; by default,
+     * to put right what @p why names), then the way to let one run through.
+     * To the system log at warning level, in English: @p logLines, one
+     * entry per refusal, or else "update refused" + @p why.
      */
-    static void refuse(const std::string& why, const std::vector<std::string>& logLines = {});
+    static void refuse(const std::string& why, const std::vector<std::string>& logLines = {},
+                       const std::string& remedy = std::string());
+    /// Refuses a run because the guard's own settings are wrong (@p why):
+    /// to be corrected, not let through.
+    static void refuseConfiguration(const std::string& why);
     /**
      * Sends @p line to the system log (syslog(3), ident orvel-update-check)
      * with @p priority. Gives up after a second when the log does not take
@@ -82,6 +88,8 @@ public:
     /// text is true.
     bool isFalse(const std::string& key) const;
     const std::vector<Action>& actions() const { return m_actions; }
+    /// apt's configuration as the request gives it, decoded, in its order.
+    const std::vector<std::pair<std::string, std::string>>& configuration() const { return m_configuration; }
 
     /// True when some action unpacks a package.
     bool unpacksAny() const;

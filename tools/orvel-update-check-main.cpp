@@ -10,6 +10,7 @@
 #include "ChildProcess.h"
 #include "ExitStatus.h"
 #include "MetricsFile.h"
+#include "Translation.h"
 
 #include <Logger.h>
 #include <UpdateValidatorManager.h>
@@ -29,82 +30,128 @@
 #include <cstring>
 #include <memory>
 
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/mman.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
 
-const char* const description =
-    "Decides whether the pending distribution update through apt may be installed:\n"
-    "every offered version must keep the design and major version of the installed\n"
-    "system, and every hotfix repository must belong to the installed release or to\n"
-    "an offered regular release. APT-ARGs are apt's configuration options for the\n"
-    "pending operation (-o, -c, -t, ...), passed on byte for byte (put them after\n"
-    "--); apt's command words and its help or version options are not.\n"
-    "\n"
-    "Prints \"update allowed\" or \"update refused\", then each package source that\n"
-    "offers a refused version, one per line, sorted. --why adds, after a blank line,\n"
-    "one block per refused version: the version with its check and rule, a\n"
-    "sentence, and the sources that offer it. --json always carries the refusals.\n"
-    "\n"
-    "With --apt-hook it is apt's guard: apt runs it before dpkg (see\n"
-    "/etc/apt/apt.conf.d/20orvel-update-guard) and stops when it refuses. It reads\n"
-    "apt's hook request (protocol version 3 or 2) from standard input, or from the\n"
-    "descriptor in APT_HOOK_INFO_FD; when the run installs or upgrades a package it\n"
-    "reads each archive apt hands to dpkg (refusing one that is not what apt's index\n"
-    "says), then checks the sources of that apt run and the versions of orvel-version\n"
-    "that the archives install or provide, local .deb files included. It says\n"
-    "nothing unless it refuses, and sends each refusal to the system log too\n"
-    "(journalctl -t orvel-update-check).\n"
-    "apt options: Orvel::Update-Guard=false lets one run through (on the command\n"
-    "line: -o Orvel::Update-Guard=false; for front ends without one, such as\n"
-    "unattended-upgrade and PackageKit, a line Orvel::Update-Guard \"false\"; in a\n"
-    "file under /etc/apt/apt.conf.d/, removed afterwards); Orvel::Update-Guard::Scope\n"
-    "says which runs a refused verdict stops: \"sources\" (default) those that install\n"
-    "a refused version, take a package at a version that a refused source offers, or\n"
-    "follow checks that could not be made, letting the others go on with a warning\n"
-    "that names the refused sources (so one refused repository does not hold back\n"
-    "security updates); \"all\" every install or upgrade; \"orvel-version\" only runs\n"
-    "whose archives install or provide orvel-version. Orvel::Update-Guard::Log names\n"
-    "a log file. dpkg -i, and programs that call dpkg directly, bypass apt and so\n"
-    "the guard.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  update allowed\n"
-    "  1  update refused (with --apt-hook: also a request from apt that cannot be read)\n"
-    "  2  usage error\n"
-    "  3  output error: the verdict or the explanation could not be written (with\n"
-    "     --metrics-file: also a directory that is not root's alone, left as it was)\n"
-    "  4  the tool is broken: its main program could not be started\n"
-    "\n"
-    "--explain and --log cannot be combined: the checks log to one place at a time.";
+// --help, block by block: each block is one text for the translators.
+const char* const helpBlocks[] = {
+    N_("Usage: orvel-update-check [OPTION...] [--] [APT-ARG...]\n"
+       "       orvel-update-check --apt-hook\n"),
+    N_("Decides whether the pending distribution update through apt may be installed:\n"
+       "every offered version must keep the design and major version of the installed\n"
+       "system, and every hotfix repository must belong to the installed release or to\n"
+       "an offered regular release. APT-ARGs are apt's configuration options for the\n"
+       "pending operation (-o, -c, -t, ...), passed on byte for byte: put them after\n"
+       "--. apt's command words, package names and its help or version options are not\n"
+       "apt arguments.\n"),
+    N_("Prints \"update allowed\" or \"update refused\", then each package source that\n"
+       "offers a refused version, one per line, sorted. --why adds, after a blank line,\n"
+       "one block per refused version: the version with its check and rule, a\n"
+       "sentence, and the sources that offer it. --json always carries the refusals.\n"),
+    N_("With --apt-hook it is apt's guard: apt runs it before dpkg (see\n"
+       "/etc/apt/apt.conf.d/20orvel-update-guard) and stops when it refuses. It reads\n"
+       "apt's hook request (protocol version 3 or 2) from standard input, or from the\n"
+       "descriptor in APT_HOOK_INFO_FD; when the run installs or upgrades a package it\n"
+       "reads each archive apt hands to dpkg (refusing one that is not what apt's index\n"
+       "says), then checks the sources of that apt run and the versions of orvel-version\n"
+       "that the archives install or provide, local .deb files included. It says\n"
+       "nothing unless it refuses or warns, and sends each refusal to the system log\n"
+       "too (journalctl -t orvel-update-check).\n"),
+    N_("apt options: Orvel::Update-Guard=false lets one run through (on the command\n"
+       "line: -o Orvel::Update-Guard=false; for front ends without one, such as\n"
+       "unattended-upgrade and PackageKit, a line Orvel::Update-Guard \"false\"; in a\n"
+       "file under /etc/apt/apt.conf.d/, removed afterwards); Orvel::Update-Guard::Scope\n"
+       "says which runs a refused verdict stops: \"sources\" (default) those that install\n"
+       "a refused version, take a package at a version that a refused source offers, or\n"
+       "follow checks that could not be made, letting the others go on with a warning\n"
+       "that names the refused sources (so one refused repository does not hold back\n"
+       "security updates); \"all\" every install or upgrade; \"orvel-version\" only runs\n"
+       "whose archives install or provide orvel-version. Orvel::Update-Guard::Log names\n"
+       "a log file. dpkg -i, and programs that call dpkg directly, bypass apt and so\n"
+       "the guard.\n"),
+    N_("Options:\n"
+       "  --log FILE           append the checks' log to FILE (exit 3 when it cannot be\n"
+       "                       written)\n"
+       "  --log-level LEVEL    lowest level written to the log: debug, info (default),\n"
+       "                       warning or error\n"
+       "  --explain            write the reasons for the verdict (info level and above)\n"
+       "                       to standard error\n"
+       "  --why                after the verdict, say why: each refused version, the rule\n"
+       "                       it breaks and the sources that offer it\n"
+       "  --json               print {\"allowed\": ..., \"installed\": ...,\n"
+       "                       \"invalid_sources\": [...], \"refusals\": [...]} instead\n"
+       "  --prometheus         print the verdict as metrics in Prometheus' text format\n"
+       "                       instead\n"
+       "  --metrics-file FILE  write those metrics to FILE instead, replacing it at once\n"
+       "                       (for the node exporter's textfile collector);\n"
+       "                       interrupted, the file says orvel_update_allowed 0 and\n"
+       "                       orvel_update_check_success 0\n"
+       "  --apt-hook           run as apt's pre-install hook: read apt's request from\n"
+       "                       standard input (or APT_HOOK_INFO_FD)\n"
+       "  -h, --help           print this help\n"
+       "  -v, --version        print the version\n"),
+    N_("--why, --json, --prometheus and --metrics-file each choose the output: give one\n"
+       "of them at most. --explain and --log cannot be combined: the checks log to one\n"
+       "place at a time.\n"),
+    N_("Exit status:\n"
+       "  0      update allowed\n"
+       "  1      update refused (with --apt-hook: also a request from apt that cannot be\n"
+       "         read)\n"
+       "  2      usage error\n"
+       "  3      output error: the verdict, the explanation or the log could not be\n"
+       "         written (with --metrics-file: also a directory that is not root's\n"
+       "         alone, left as it was)\n"
+       "  4      the tool is broken: its main program could not be started\n"
+       "  128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP), after ending the apt\n"
+       "         queries it had started\n"),
+};
+
+// A message for people, in the admin's language where a translation exists.
+QString translated(const char* message)
+{
+    return QString::fromLocal8Bit(Translation::text(message));
+}
+
+// A format of the library's sentences, translated.
+QString translatedFormat(const QString& format)
+{
+    return translated(format.toUtf8().constData());
+}
+
+QString substituted(const char* format, const QStringList& arguments)
+{
+    return Refusal::substituted(translated(format), arguments);
+}
+
+QString helpText()
+{
+    QStringList blocks;
+    for (const char* block : helpBlocks)
+        blocks << translated(block);
+    return blocks.join(QLatin1Char('\n'));
+}
 
 const QStringList levelWords{QStringLiteral("debug"), QStringLiteral("info"), QStringLiteral("warning"),
                              QStringLiteral("error")};
 
-// The parser names the program by the path it was started with; the help
-// (and the manual page made from it) names it by its name.
-QString helpText(const QCommandLineParser& parser)
-{
-    QString text = parser.helpText();
-    const QString started = QCoreApplication::arguments().value(0);
-    if (text.startsWith(QLatin1String("Usage: ") + started + QLatin1Char(' ')))
-        text.replace(7, started.size(), QCoreApplication::applicationName());
-    return text;
-}
-
-int usageError(const QCommandLineParser& parser, const QString& message)
+int usageError(const QString& message)
 {
     const QString name = QCoreApplication::applicationName();
     QTextStream(stderr) << name << ": " << message << '\n'
-                        << helpText(parser).section(QLatin1Char('\n'), 0, 0) << '\n'
-                        << "Try '" << name << " --help' for more information.\n";
+                        << translated(helpBlocks[0]).section(QLatin1Char('\n'), 0, 0) << '\n'
+                        << substituted(N_("Try '%1 --help' for more information."), {name}) << '\n';
     return UsageError;
 }
 
+// @p what says what could not be done ("cannot write the log %1").
 int outputError(const QString& what, const QString& reason)
 {
-    QTextStream(stderr) << QCoreApplication::applicationName() << ": cannot " << what << ": " << reason << '\n';
+    QTextStream(stderr) << QCoreApplication::applicationName() << ": " << what << ": " << reason << '\n';
     return OutputError;
 }
 
@@ -119,25 +166,27 @@ bool writeAll(FILE* stream, const QByteArray& bytes)
 int print(const QString& text, int status)
 {
     if (!writeAll(stdout, text.toLocal8Bit()))
-        return outputError(QStringLiteral("write to standard output"), QString::fromLocal8Bit(std::strerror(errno)));
+        return outputError(translated(N_("cannot write to standard output")), QString::fromLocal8Bit(std::strerror(errno)));
     return status;
 }
 
-// The refusals as blocks for a person to read, after a blank line.
+// The refusals as blocks for a person to read, after a blank line, in the
+// admin's language.
 QString why(const QVector<Refusal>& refusals)
 {
     QString text;
     for (const Refusal& refusal : refusals) {
         // Versions and sources come from repositories: never raw to a terminal.
+        const QString subject = refusal.version.isEmpty() ? translatedFormat(refusal.subject()) : refusal.subject();
         text += QStringLiteral("\n%1 (%2, %3)\n  %4\n")
-                    .arg(Logger::escaped(refusal.subject()), refusal.check, refusal.rule,
-                         Logger::escaped(refusal.message));
+                    .arg(Logger::escaped(subject), refusal.check, refusal.rule,
+                         Logger::escaped(refusal.messageIn(translatedFormat)));
         if (!refusal.sourcesKnown)
-            text += QStringLiteral("  sources unknown: apt could not list them\n");
+            text += QStringLiteral("  ") + translated(N_("sources unknown: apt could not list them")) + QLatin1Char('\n');
         else if (refusal.sources.isEmpty() && !refusal.version.isEmpty())
-            text += QStringLiteral("  offered by no source that apt names\n");
+            text += QStringLiteral("  ") + translated(N_("offered by no source that apt names")) + QLatin1Char('\n');
         for (const QString& source : refusal.sources)
-            text += QStringLiteral("  offered by %1\n").arg(Logger::escaped(source));
+            text += QStringLiteral("  ") + substituted(N_("offered by %1"), {Logger::escaped(source)}) + QLatin1Char('\n');
     }
     return text;
 }
@@ -214,50 +263,37 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("orvel-update-check"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVELUPDATECHECKS_VERSION));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(description));
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    const QCommandLineOption logOption(QStringLiteral("log"), QStringLiteral("Append the checks' log to <file>."),
-                                       QStringLiteral("file"));
-    const QCommandLineOption levelOption(QStringLiteral("log-level"),
-                                         QStringLiteral("Lowest level written to the log: debug, info (default), "
-                                                        "warning or error."),
-                                         QStringLiteral("level"), QStringLiteral("info"));
-    const QCommandLineOption explainOption(
-        QStringLiteral("explain"), QStringLiteral("Write the reasons for the verdict (info level and above) to "
-                                                  "standard error."));
-    const QCommandLineOption whyOption(
-        QStringLiteral("why"), QStringLiteral("After the verdict, say why: each refused version, the rule it breaks "
-                                              "and the sources that offer it."));
-    const QCommandLineOption jsonOption(
-        QStringLiteral("json"), QStringLiteral("Print {\"allowed\": ..., \"installed\": ..., \"invalid_sources\": "
-                                               "[...], \"refusals\": [...]} instead."));
-    const QCommandLineOption prometheusOption(
-        QStringLiteral("prometheus"),
-        QStringLiteral("Print the verdict as metrics in Prometheus' text format instead (orvel_update_allowed, "
-                       "orvel_update_check_success, orvel_update_refusals, orvel_update_installed_info)."));
-    const QCommandLineOption metricsFileOption(
-        QStringLiteral("metrics-file"),
-        QStringLiteral("Write what --prometheus prints to <file> instead, replacing it at once (for the node "
-                       "exporter's textfile collector); interrupted, the file says orvel_update_allowed 0 and "
-                       "orvel_update_check_success 0."),
-        QStringLiteral("file"));
-    const QCommandLineOption aptHookOption(
-        QStringLiteral("apt-hook"),
-        QStringLiteral("Run as apt's pre-install hook: read apt's request from standard input "
-                       "(or APT_HOOK_INFO_FD)."));
-    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption, prometheusOption, metricsFileOption,
-                       aptHookOption});
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("APT-ARG"), QStringLiteral("apt arguments of the pending operation."),
-                                 QStringLiteral("[--] [APT-ARG...]"));
+    Translation::init(ORVEL_LOCALE_FROM_PROGRAM);
 
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser, parser.errorText());
-    // --help-all is the parser's own, for Qt's options: the same help here.
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
-        return print(helpText(parser), UpdateAllowed);
+    // The help is written as a whole (helpBlocks), not by the parser.
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption logOption(QStringLiteral("log"), QString(), QStringLiteral("file"));
+    const QCommandLineOption levelOption(QStringLiteral("log-level"), QString(), QStringLiteral("level"),
+                                         QStringLiteral("info"));
+    const QCommandLineOption explainOption(QStringLiteral("explain"));
+    const QCommandLineOption whyOption(QStringLiteral("why"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"));
+    const QCommandLineOption prometheusOption(QStringLiteral("prometheus"));
+    const QCommandLineOption metricsFileOption(QStringLiteral("metrics-file"), QString(), QStringLiteral("file"));
+    const QCommandLineOption aptHookOption(QStringLiteral("apt-hook"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption, prometheusOption, metricsFileOption,
+                       aptHookOption, helpOption, versionOption});
+
+    if (!parser.parse(QCoreApplication::arguments())) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (unknown.isEmpty())
+            return usageError(parser.errorText());
+        const QString option = (unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + unknown.first();
+        // Most often an apt option given before "--".
+        return usageError(substituted(N_("unknown option '%1'; apt's options go after '--', as in: "
+                                         "orvel-update-check --why -- -o Key=Value"),
+                                      {option}));
+    }
+    if (parser.isSet(helpOption))
+        return print(helpText(), UpdateAllowed);
     if (parser.isSet(versionOption))
         return print(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
                          + QLatin1Char('\n'),
@@ -266,26 +302,31 @@ int main(int argc, char** argv)
         for (const QCommandLineOption& other :
              {logOption, levelOption, explainOption, whyOption, jsonOption, prometheusOption, metricsFileOption})
             if (parser.isSet(other))
-                return usageError(parser, QStringLiteral("--apt-hook takes no other option"));
+                return usageError(translated(N_("--apt-hook takes no other option")));
         if (!parser.positionalArguments().isEmpty())
-            return usageError(parser, QStringLiteral("--apt-hook takes no apt arguments: apt sends them"));
+            return usageError(translated(N_("--apt-hook takes no apt arguments: apt sends them")));
         return AptHook::run();
     }
 
     const QString level = parser.value(levelOption);
     if (!levelWords.contains(level))
-        return usageError(parser, QStringLiteral("unknown log level '%1'").arg(level));
+        return usageError(substituted(N_("unknown log level '%1'"), {level}));
     if (parser.isSet(levelOption) && !parser.isSet(logOption))
-        return usageError(parser, QStringLiteral("--log-level needs --log"));
+        return usageError(translated(N_("--log-level needs --log")));
     if (parser.isSet(logOption) && parser.value(logOption).isEmpty())
-        return usageError(parser, QStringLiteral("--log needs a file name"));
+        return usageError(translated(N_("--log needs a file name")));
+    QStringList outputs;
+    for (const QCommandLineOption& output : {whyOption, jsonOption, prometheusOption, metricsFileOption})
+        if (parser.isSet(output))
+            outputs << QStringLiteral("--") + output.names().first();
+    if (outputs.size() > 1)
+        return usageError(substituted(N_("%1 and %2 cannot be combined: each chooses the output"),
+                                      {outputs.at(0), outputs.at(1)}));
     const bool metrics = parser.isSet(prometheusOption) || parser.isSet(metricsFileOption);
-    if (metrics && (parser.isSet(jsonOption) || parser.isSet(whyOption)))
-        return usageError(parser, QStringLiteral("--prometheus and --metrics-file cannot be combined with --json or --why"));
     if (parser.isSet(metricsFileOption) && parser.value(metricsFileOption).isEmpty())
-        return usageError(parser, QStringLiteral("--metrics-file needs a file name"));
+        return usageError(translated(N_("--metrics-file needs a file name")));
     if (parser.isSet(explainOption) && parser.isSet(logOption))
-        return usageError(parser, QStringLiteral("--explain and --log cannot be combined"));
+        return usageError(translated(N_("--explain and --log cannot be combined")));
 
     // The apt arguments as the bytes they were given, not as the locale
     // decoded them: they are the tail of the command line.
@@ -295,9 +336,27 @@ int main(int argc, char** argv)
         aptArguments << ChildProcess::textFromBytes(QByteArray(argv[i]));
     const QString helpOrVersion = UpdateValidator::helpOrVersionOption(aptArguments);
     if (!helpOrVersion.isEmpty())
-        return usageError(parser, QStringLiteral("the apt argument '%1' asks apt for its help or version; apt "
-                                                 "arguments are apt's configuration options (-o, -c, -t, ...)")
-                                      .arg(Logger::escaped(helpOrVersion)));
+        return usageError(substituted(N_("the apt argument '%1' asks apt for its help or version; apt arguments "
+                                         "are apt's configuration options (-o, -c, -t, ...)"),
+                                      {Logger::escaped(helpOrVersion)}));
+
+    // A log that cannot be written loses the record of the verdict: said
+    // before anything is checked.
+    if (parser.isSet(logOption)) {
+        const QString path = parser.value(logOption);
+        const int log = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+        struct statfs where = {};
+        QString problem;
+        if (log < 0)
+            problem = QString::fromLocal8Bit(std::strerror(errno));
+        // The kernel's own files open for writing and then take no line.
+        else if (::fstatfs(log, &where) == 0 && (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC))
+            problem = translated(N_("a file of the kernel's, which keeps no log"));
+        if (log >= 0)
+            ::close(log);
+        if (!problem.isEmpty())
+            return outputError(substituted(N_("cannot write the log %1"), {Logger::escaped(path)}), problem);
+    }
 
     // Explanations are logged into an anonymous in-memory file and copied to
     // standard error afterwards: nothing is left on disk, and no temporary
@@ -310,12 +369,12 @@ int main(int argc, char** argv)
     } else if (parser.isSet(explainOption)) {
         explanation = ::memfd_create("orvel-update-check-explanation", MFD_CLOEXEC);
         if (explanation < 0)
-            return outputError(QStringLiteral("keep the explanation"), QString::fromLocal8Bit(std::strerror(errno)));
+            return outputError(translated(N_("cannot keep the explanation")), QString::fromLocal8Bit(std::strerror(errno)));
         const QString path = QStringLiteral("/proc/self/fd/%1").arg(explanation);
         // The logger reaches the file through /proc: without it, the
         // reasons would be lost in silence.
         if (::access(QFile::encodeName(path).constData(), W_OK) != 0)
-            return outputError(QStringLiteral("keep the explanation"), QString::fromLocal8Bit(std::strerror(errno)));
+            return outputError(translated(N_("cannot keep the explanation")), QString::fromLocal8Bit(std::strerror(errno)));
         logger = std::make_shared<Logger>(path, Logger::Info);
     }
 
@@ -325,7 +384,7 @@ int main(int argc, char** argv)
         std::string error;
         metricsOutput = MetricsFile::open(QFile::encodeName(parser.value(metricsFileOption)).toStdString(), &error);
         if (!metricsOutput)
-            return outputError(QStringLiteral("write the metrics"), QString::fromLocal8Bit(error.c_str()));
+            return outputError(translated(N_("cannot write the metrics")), QString::fromLocal8Bit(error.c_str()));
         metricsFile = metricsOutput.get();
         ChildProcess::endChildrenOnInterrupt(publishUnchecked);
     }
@@ -334,6 +393,10 @@ int main(int argc, char** argv)
     // and the offered versions too.
     UpdateValidatorManager manager(logger, aptArguments);
     const bool allowed = manager.check();
+    // Every refused version with its rule and sources, at info level.
+    if (logger)
+        for (const Refusal& refusal : manager.getRefusals())
+            logger->info(AptHook::refusalLine(refusal));
     QStringList sources = manager.getAllInvalidSources();
     std::sort(sources.begin(), sources.end());
 
@@ -358,7 +421,8 @@ int main(int argc, char** argv)
                                               {QStringLiteral("installed"), refusal.installed},
                                               {QStringLiteral("sources"), QJsonArray::fromStringList(refusal.sources)},
                                               {QStringLiteral("message"), refusal.message},
-                                              {QStringLiteral("sources_known"), refusal.sourcesKnown}});
+                                              {QStringLiteral("sources_known"), refusal.sourcesKnown},
+                                              {QStringLiteral("apt_error"), refusal.aptError}});
         const QJsonObject object{{QStringLiteral("allowed"), allowed},
                                  {QStringLiteral("installed"), manager.getCurrentOrvelVersion()},
                                  {QStringLiteral("invalid_sources"), QJsonArray::fromStringList(sources)},
@@ -374,7 +438,7 @@ int main(int argc, char** argv)
     if (metricsOutput) {
         std::string error;
         if (!metricsOutput->publish(verdict.toUtf8().toStdString(), &error))
-            return outputError(QStringLiteral("write the metrics"), QString::fromLocal8Bit(error.c_str()));
+            return outputError(translated(N_("cannot write the metrics")), QString::fromLocal8Bit(error.c_str()));
         return allowed ? UpdateAllowed : UpdateRefused;
     }
     return print(verdict, allowed ? UpdateAllowed : UpdateRefused);

@@ -9,6 +9,7 @@
 
 #include "AptHookRequest.h"
 #include "ExitStatus.h"
+#include "Translation.h"
 
 #include <cerrno>
 #include <climits>
@@ -61,6 +62,7 @@ int main(int argc, char** argv)
 {
     const bool hook = argc == 2 && std::strcmp(argv[1], "--apt-hook") == 0;
     if (hook) {
+        Translation::init(ORVEL_LOCALE_FROM_PROGRAM);
         std::string raw;
         std::string error;
         const int input = AptHookRequest::inputDescriptor(&error);

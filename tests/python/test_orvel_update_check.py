@@ -3,6 +3,7 @@
 
 import json
 import os
+import re
 import signal
 import subprocess
 import tempfile
@@ -69,12 +70,14 @@ class ToolTest(unittest.TestCase):
                          {"allowed": True, "installed": "1.7.2", "invalid_sources": [], "refusals": []})
 
     def test_explain_gives_the_reasons_on_standard_error(self):
-        with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]):
+        with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
             result = run("--explain")
         self.assertEqual(result.returncode, 1)
         reasons = [line.split(" - ", 1)[1] for line in result.stderr.splitlines()]
+        # The rule's own line, then the version with its rule and source.
         self.assertEqual(reasons, [
-            "Error: The versions of the available latest update is different, it's prohibited"])
+            "Error: The versions of the available latest update is different, it's prohibited",
+            "update refused: 1.8.0 (linear, major-version-changed), installed 1.7.2, offered by " + world.url("next")])
 
     def test_apt_arguments_after_the_separator_reach_apt(self):
         # The world's sources list is empty; the argument points apt at a list
@@ -93,7 +96,7 @@ class ToolTest(unittest.TestCase):
         with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"]), ("next", "1.8.0", ["1.0+v1.8.0"])]) as world:
             plain = run()
             why = run("--why")
-            json_result = run("--json", "--why")
+            json_result = run("--json")
         self.assertEqual(why.returncode, 1)
         self.assertEqual(why.stdout, plain.stdout + "\n1.8.0 (linear, major-version-changed)\n"
                          "  1.8.0 changes the major version of the installed 1.7.2\n"
@@ -103,7 +106,7 @@ class ToolTest(unittest.TestCase):
             "refusals": [{"check": "linear", "rule": "major-version-changed", "version": "1.8.0",
                           "installed": "1.7.2", "sources": [world.url("next")],
                           "message": "1.8.0 changes the major version of the installed 1.7.2",
-                          "sources_known": True}]})
+                          "sources_known": True, "apt_error": ""}]})
 
     def test_why_when_apt_fails(self):
         with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]):
@@ -133,9 +136,23 @@ class ToolTest(unittest.TestCase):
             with open(debug_log) as log:
                 self.assertIn("virtual bool LinearValidator::check()", log.read())
 
+    def test_an_unwritable_log_is_an_output_error_before_any_check(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for log in ("/proc/version", tmp, os.path.join(tmp, "missing", "x.log")):
+                with self.subTest(log=log), AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]):
+                    result = run("--log", log)
+                    self.assertEqual((result.returncode, result.stdout), (3, ""))
+                    self.assertIn("cannot write the log " + log + ": ", result.stderr)
+
+    def test_apt_options_before_the_separator_are_told_where_they_go(self):
+        result = run("-o", "Debug::NoLocking=1")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("unknown option '-o'; apt's options go after '--'", result.stderr)
+
     def test_usage_errors_exit_two_with_a_message_and_the_usage(self):
         for args in (["--bogus"], ["-o", "X=1"], ["--log-level", "loud", "--log", "/dev/null"],
-                     ["--log-level", "debug"], ["--explain", "--log", "/dev/null"], ["--log"], ["--log="]):
+                     ["--log-level", "debug"], ["--explain", "--log", "/dev/null"], ["--log"], ["--log="],
+                     ["--why", "--json"], ["--json", "--prometheus"], ["--help-all"]):
             with self.subTest(args=args):
                 result = run(*args)
                 self.assertEqual(result.returncode, 2)
@@ -145,11 +162,11 @@ class ToolTest(unittest.TestCase):
                 self.assertTrue(lines[1].startswith("Usage: "), lines)
 
     def test_help_and_version(self):
-        for option in ("--help", "--help-all"):
-            help_result = run(option)
-            self.assertEqual(help_result.returncode, 0, option)
-            self.assertIn("Exit status:", help_result.stdout)
-            self.assertIn("3  output error", help_result.stdout)
+        help_result = run("--help")
+        self.assertEqual(help_result.returncode, 0)
+        self.assertIn("Exit status:", help_result.stdout)
+        for status in ("0", "1", "2", "3", "4", "128+N"):
+            self.assertRegex(help_result.stdout, r"\n  %s +\w" % re.escape(status))
         version = run("--version")
         self.assertEqual(version.returncode, 0)
         self.assertRegex(version.stdout, r"^orvel-update-check \d+\.\d+\.\d+\n$")
