@@ -173,6 +173,13 @@ class AptHookTest(unittest.TestCase):
                     self.assertEqual(world.unpacked(), passes)
                     if path != no_trusted_list:
                         self.assertIn(world.url("old-fix"), result.stderr)
+                    if not passes and path is None:
+                        # The remedy that keeps the gate, with the file that
+                        # configures the source, before the override.
+                        self.assertIn(world.url("old-fix") + " (configured in %s/apt/sources.list, line 2)"
+                                      % world.dir, result.stderr)
+                        self.assertLess(result.stderr.index("To keep the gate: disable the sources named above"),
+                                        result.stderr.index("To install it anyway"))
                     if says:
                         self.assertIn(says, result.stderr)
 
@@ -411,6 +418,20 @@ class SystemLogTest(unittest.TestCase):
             self.assertIn("(Orvel::Update-Guard=false): nothing was checked", notices[0])
             self.assertIn("(%s is missing: the package orvel-update-guard was removed)" % world.guard_switch,
                           notices[1])
+
+    def test_a_refusal_whose_sources_are_unknown_says_so_in_the_system_log(self):
+        with GuardedWorld([MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]) as world, \
+                tempfile.TemporaryDirectory() as fake:
+            # No trusted list of package files: no source can be named.
+            with open(os.path.join(fake, "apt-get"), "w") as apt_get:
+                apt_get.write("#!/bin/sh\nexit 100\n")
+            os.chmod(os.path.join(fake, "apt-get"), 0o755)
+            result = world.apt_get("install", "orvel-version", wrapper=(PRIVATE_DEV_LOG, self.socket_path),
+                                   path=fake + ":" + os.environ["PATH"], program="/usr/bin/apt-get")
+            self.assertNotEqual(result.returncode, 0)
+            lines = self.received()
+            self.assertIn("update refused: 1.8.0 (linear, major-version-changed), installed 1.7.2, sources unknown: "
+                          "apt could not list them", lines[0])
 
     def test_unreadable_request_is_logged(self):
         result = subprocess.run([PRIVATE_DEV_LOG, self.socket_path, TOOL, "--apt-hook"], input=b"garbage\n",

@@ -116,7 +116,8 @@ class CallerSettingsTest(unittest.TestCase):
                     env = self.environment(world, setting)
                     result = subprocess.run(["apt-get", "-y", "install", "orvel-version"], stdout=subprocess.PIPE,
                                             stderr=subprocess.PIPE, universal_newlines=True, env=env, timeout=120)
-                    outcomes.append((result.returncode, world.unpacked(), "is refused" in result.stderr))
+                    refused = {None: "the update is refused", "de_DE.UTF-8": "Das Update wird abgelehnt"}[setting]
+                    outcomes.append((result.returncode, world.unpacked(), refused in result.stderr))
             self.assertEqual(outcomes[0], (0, True, False) if allowed else (100, False, True), outcomes)
             self.assertEqual(outcomes[1], outcomes[0])
 
