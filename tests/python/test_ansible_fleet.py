@@ -76,6 +76,9 @@ class GatedUpgradeTest(unittest.TestCase):
             refused = fleet.playbook(extra_vars={"orvel_update_apt_args": "-o Dir::Etc::sourcelist=" + only_main})
             self.assertNotEqual(refused.returncode, 0)
             self.assertIn("orvel_update_apt_args must be a list of strings", refused.stdout)
+            misspelt = fleet.playbook(extra_vars={"orvel_update_apt_arg": ["-o", "Dir::Etc::sourcelist=" + only_main]})
+            self.assertNotEqual(misspelt.returncode, 0)
+            self.assertIn("knows no variable orvel_update_apt_arg;", misspelt.stdout)
             self.assertEqual(world.dpkg_calls(), [])
 
             result = fleet.playbook(extra_vars={"orvel_update_apt_args": ["-o", "Dir::Etc::sourcelist=" + only_main]})

@@ -14,6 +14,8 @@ def refusal_line(refusal):
     line = '%s (%s, %s)' % (subject, refusal.get('check'), refusal.get('rule'))
     if not refusal.get('sources_known', True):
         line += ', sources unknown: apt could not list them'
+    if refusal.get('apt_error'):
+        line += ', apt said: ' + refusal['apt_error']
     if refusal.get('sources'):
         line += ' offered by ' + ', '.join(refusal['sources'])
     return line

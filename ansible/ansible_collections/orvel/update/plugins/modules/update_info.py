@@ -114,9 +114,13 @@ refusals:
       type: bool
       sample: true
     message:
-      description: One sentence for a person.
+      description: One sentence for a person, in English.
       type: str
       sample: 1.8.0 changes the major version of the installed 1.7.2
+    apt_error:
+      description: For C(versions-unknown), apt's first error line (or what else ended its query); empty otherwise.
+      type: str
+      sample: "E: Command line option --json is not understood in combination with the other options"
 '''
 
 import json
