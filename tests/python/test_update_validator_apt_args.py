@@ -2,6 +2,7 @@
 # SPDX-License-Identifier: LGPL-2.1-or-later
 
 import os
+import pydoc
 import re
 import tempfile
 import unittest
@@ -66,6 +67,15 @@ class ArgumentConversionTest(unittest.TestCase):
         with self.assertRaises(TypeError):
             UpdateValidatorAptArgs(arguments=[])
         self.assertTrue(UpdateValidatorAptArgs(args=[]).validate())
+
+    def test_help_names_the_arguments_and_says_what_an_author_must_know(self):
+        text = pydoc.render_doc(UpdateValidatorAptArgs, renderer=pydoc.plaintext)
+        for said in ("__init__(self, args: Sequence[Union[str, bytes]])", "initLogger(self, path: Union[str, bytes], "
+                     "level: int)", "0 debug, 10 info, 20 warning, 30 error", "logging.DEBUG is 10",
+                     "logged nowhere", "interpreter lock", "Raises TypeError", "apt_error"):
+            self.assertIn(said, " ".join(text.split()).replace("( ", "("))
+        for binding_detail in ("arg0", "handle", "kwargs) -> None"):
+            self.assertNotIn(binding_detail, text)
 
     def test_logger_level_must_be_a_32_bit_int(self):
         checker = UpdateValidatorAptArgs([])
