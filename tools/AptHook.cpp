@@ -6,7 +6,7 @@
 #include "ArchiveControl.h"
 #include "ExitStatus.h"
 #include "SourceFiles.h"
-#include "Translation.h"
+#include "TranslatedText.h"
 
 #include "ChildProcess.h"
 
@@ -44,18 +44,6 @@ std::string toLocal(const QString& text)
 QString fromBytes(const std::string& bytes)
 {
     return ChildProcess::textFromBytes(QByteArray(bytes.data(), static_cast<int>(bytes.size())));
-}
-
-// A message for people, in the admin's language where a translation exists.
-QString translated(const char* message)
-{
-    return QString::fromLocal8Bit(Translation::text(message));
-}
-
-// A format of the library's sentences, translated.
-QString translatedFormat(const QString& format)
-{
-    return translated(format.toUtf8().constData());
 }
 
 QString said(const Refusal::Part& part, bool forPeople)

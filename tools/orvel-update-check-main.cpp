@@ -10,7 +10,7 @@
 #include "ChildProcess.h"
 #include "ExitStatus.h"
 #include "MetricsFile.h"
-#include "Translation.h"
+#include "TranslatedText.h"
 
 #include <Logger.h>
 #include <UpdateValidatorManager.h>
@@ -110,18 +110,6 @@ const char* const helpBlocks[] = {
        "  128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP), after ending the apt\n"
        "         queries it had started\n"),
 };
-
-// A message for people, in the admin's language where a translation exists.
-QString translated(const char* message)
-{
-    return QString::fromLocal8Bit(Translation::text(message));
-}
-
-// A format of the library's sentences, translated.
-QString translatedFormat(const QString& format)
-{
-    return translated(format.toUtf8().constData());
-}
 
 QString substituted(const char* format, const QStringList& arguments)
 {
