@@ -270,10 +270,11 @@ int AptHook::judge(const AptHookRequest& request)
         if (!refusal.sourcesKnown)
             reasons += QStringLiteral("\n    ") + translated("sources unknown: apt could not list them");
         for (const QString& source : refusal.sources) {
+            const QString where = whereConfigured(files, source);
             reasons += QStringLiteral("\n    ")
-                + Refusal::substituted(translated("offered by %1"), {Logger::escaped(source)})
-                + whereConfigured(files, source);
-            sourcesNamed = true;
+                + Refusal::substituted(translated("offered by %1"), {Logger::escaped(source)}) + where;
+            // A local file is no configured source to disable.
+            sourcesNamed = sourcesNamed || !where.isEmpty();
         }
     }
     for (const Refusal::Part& part : qAsConst(*stops)) {
