@@ -204,6 +204,8 @@ class AptHookTest(unittest.TestCase):
                     self.assertIn("\n  %s " % version.split("+v")[1], result.stderr)
                     self.assertIn("offered by " + deb, result.stderr)
                     self.assertNotIn("offered by " + world.url("main"), result.stderr)
+                    # A file is no configured source to disable.
+                    self.assertIn("To keep the gate: put right what is named above", result.stderr)
 
     def test_short_versions_and_an_unknown_installed_release_stop_the_upgrade(self):
         for installed, version in (("1.7.2", "1.0+v2.0"), ("1.7.2", "1.0+v1.8"), ("-", "1.0+v99.99.0")):
