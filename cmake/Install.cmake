@@ -75,9 +75,9 @@ install(CODE "
     file(RELATIVE_PATH _target \"\${_pydir}\"
          \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:orvelupdatechecks>\")
     file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${_pydir}\")
-    message(STATUS \"Installing: \$ENV{DESTDIR}\${_pydir}/orvelupdatechecks.so -> \${_target}\")
-    file(CREATE_LINK \"\${_target}\" \"\$ENV{DESTDIR}\${_pydir}/orvelupdatechecks.so\" SYMBOLIC)
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\$ENV{DESTDIR}\${_pydir}/orvelupdatechecks.so\")
+    message(STATUS \"Installing: \$ENV{DESTDIR}\${_pydir}/${ORVELUPDATECHECKS_PYTHON_MODULE} -> \${_target}\")
+    file(CREATE_LINK \"\${_target}\" \"\$ENV{DESTDIR}\${_pydir}/${ORVELUPDATECHECKS_PYTHON_MODULE}\" SYMBOLIC)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\$ENV{DESTDIR}\${_pydir}/${ORVELUPDATECHECKS_PYTHON_MODULE}\")
     " COMPONENT runtime)
 install(FILES src/python/orvelupdatechecks.pyi
     DESTINATION ${ORVELUPDATECHECKS_PYTHON_INSTALL_DIR} COMPONENT runtime)
