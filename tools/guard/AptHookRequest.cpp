@@ -3,7 +3,6 @@
 
 #include "AptHookRequest.h"
 
-#include "Translation.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,21 +10,16 @@
 #include <cstdio>
 
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
-#include <syslog.h>
 #include <unistd.h>
 
 namespace {
 
 const std::string guardKey = "Orvel::Update-Guard";
 const std::string versionPackage = "orvel-version";
-
-void ignoreAlarm(int) {}
 
 std::string percentDecoded(const std::string& text)
 {
@@ -138,7 +132,7 @@ std::optional<AptHookRequest> AptHookRequest::parse(const std::string& input, st
     return request;
 }
 
-std::optional<AptHookRequest> AptHookRequest::receive(int fd, std::string* raw)
+std::optional<AptHookRequest> AptHookRequest::receive(int fd, std::string* error, std::string* raw)
 {
     std::string input;
     char buffer[65536];
@@ -147,15 +141,12 @@ std::optional<AptHookRequest> AptHookRequest::receive(int fd, std::string* raw)
         if (count > 0 && input.size() + static_cast<size_t>(count) <= LimitBytes) {
             input.append(buffer, static_cast<size_t>(count));
         } else if (count > 0 || (count < 0 && errno != EINTR)) {
-            refuse(": the request from apt could not be read whole");
+            *error = "the request from apt could not be read whole";
             return std::nullopt;
         }
     }
-    std::string error;
-    std::optional<AptHookRequest> request = parse(input, &error);
-    if (!request)
-        refuse(": " + error);
-    else if (raw)
+    std::optional<AptHookRequest> request = parse(input, error);
+    if (request && raw)
         *raw = std::move(input);
     return request;
 }
@@ -179,65 +170,6 @@ int AptHookRequest::inputDescriptor(std::string* error)
         *error = "APT_HOOK_INFO_FD is \"" + text.substr(0, 20) + "\", which names no descriptor open for reading: "
             + "apt's request cannot be read";
     return -1;
-}
-
-void AptHookRequest::refuse(const std::string& why, const std::vector<std::string>& logLines, const std::string& remedy)
-{
-    using Translation::text;
-    std::string message = text("orvel-update-check: the update is refused");
-    message += why + "\n  ";
-    message += remedy.empty() ? text("To keep the gate: put right what is named above, then run apt again.") : remedy;
-    message += "\n  ";
-    message += text("To install it anyway, this once: add -o Orvel::Update-Guard=false to the apt command line,\n"
-                    "  or, where the front end has none (unattended-upgrade, PackageKit), put the line\n"
-                    "    Orvel::Update-Guard \"false\";\n"
-                    "  in a file under /etc/apt/apt.conf.d/, and remove that file afterwards.");
-    message += "\n";
-    std::fputs(message.c_str(), stderr);
-    if (logLines.empty()) {
-        std::string line = "update refused" + why;
-        std::replace(line.begin(), line.end(), '\n', ' ');
-        systemLog(LOG_WARNING, line);
-    }
-    for (const std::string& line : logLines)
-        systemLog(LOG_WARNING, line);
-}
-
-void AptHookRequest::refuseConfiguration(const std::string& why)
-{
-    std::string message = Translation::text("orvel-update-check: the update guard is set up wrongly, so this apt run "
-                                            "is stopped:");
-    message += "\n  " + why + "\n  ";
-    message += Translation::text("Correct the setting where it is made (apt-config dump Orvel::Update-Guard shows "
-                                 "the guard's settings), then run apt again.");
-    message += "\n";
-    std::fputs(message.c_str(), stderr);
-    systemLog(LOG_WARNING, "update refused: the guard is set up wrongly: " + why);
-}
-
-void AptHookRequest::systemLog(int priority, const std::string& line)
-{
-    // syslog(3) waits while the log's queue is full, and tries a second
-    // time when the first send fails: a stalled log daemon must not hold
-    // apt. An alarm every second, without SA_RESTART, ends each wait.
-    struct sigaction alarmAction = {};
-    struct sigaction previous = {};
-    alarmAction.sa_handler = ignoreAlarm;
-    sigemptyset(&alarmAction.sa_mask);
-    const bool bounded = ::sigaction(SIGALRM, &alarmAction, &previous) == 0;
-    itimerval timer = {};
-    timer.it_value.tv_sec = 1;
-    timer.it_interval.tv_sec = 1;
-    if (bounded)
-        ::setitimer(ITIMER_REAL, &timer, nullptr);
-    ::openlog("orvel-update-check", LOG_PID, LOG_USER);
-    ::syslog(priority, "%s", line.c_str());
-    ::closelog();
-    if (bounded) {
-        timer = {};
-        ::setitimer(ITIMER_REAL, &timer, nullptr);
-        ::sigaction(SIGALRM, &previous, nullptr);
-    }
 }
 
 std::string AptHookRequest::value(const std::string& key, const std::string& fallback) const

@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
 // orvel-update-check, the tool proper (started by the launcher in
-// orvel-update-check.cpp): tells an administrator whether the pending apt
+// launcher.cpp): tells an administrator whether the pending apt
 // update may be installed, why not, and which package sources offer a
 // refused version; and guards apt as its pre-install hook.
 
@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <variant>
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -237,22 +238,21 @@ QString prometheus(bool allowed, const QString& installed, const QVector<Refusal
     return text;
 }
 
-} // namespace
+// What the command line asks for, once it has been read and checked.
+struct Invocation {
+    enum Output { Plain, Why, Json, Prometheus };
+    Output output = Plain;
+    QString logPath;
+    QString logLevel;
+    bool explain = false;
+    QString metricsPath;
+    QStringList aptArguments;
+};
 
-int main(int argc, char** argv)
+// Reads the command line: an Invocation, or the exit status of what was
+// done instead (help, version, the apt hook, a usage error).
+std::variant<Invocation, int> parseCommandLine(int argc, char** argv)
 {
-    // Interrupted (Ctrl-C, a closed terminal, a service stop, apt
-    // interrupted while the hook runs), the tool leaves no apt-cache running.
-    ChildProcess::endChildrenOnInterrupt();
-    // A reader that goes away (orvel-update-check | true) makes writes fail:
-    // an output error (exit 3), not a death by SIGPIPE.
-    std::signal(SIGPIPE, SIG_IGN);
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("orvel-update-check"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORVELUPDATECHECKS_VERSION));
-
-    Translation::init(ORVEL_LOCALE_FROM_PROGRAM);
-
     // The help is written as a whole (helpBlocks), not by the parser.
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
@@ -296,9 +296,10 @@ int main(int argc, char** argv)
         return AptHook::run();
     }
 
-    const QString level = parser.value(levelOption);
-    if (!levelWords.contains(level))
-        return usageError(substituted(N_("unknown log level '%1'"), {level}));
+    Invocation invocation;
+    invocation.logLevel = parser.value(levelOption);
+    if (!levelWords.contains(invocation.logLevel))
+        return usageError(substituted(N_("unknown log level '%1'"), {invocation.logLevel}));
     if (parser.isSet(levelOption) && !parser.isSet(logOption))
         return usageError(translated(N_("--log-level needs --log")));
     if (parser.isSet(logOption) && parser.value(logOption).isEmpty())
@@ -310,97 +311,53 @@ int main(int argc, char** argv)
     if (outputs.size() > 1)
         return usageError(substituted(N_("%1 and %2 cannot be combined: each chooses the output"),
                                       {outputs.at(0), outputs.at(1)}));
-    const bool metrics = parser.isSet(prometheusOption) || parser.isSet(metricsFileOption);
     if (parser.isSet(metricsFileOption) && parser.value(metricsFileOption).isEmpty())
         return usageError(translated(N_("--metrics-file needs a file name")));
     if (parser.isSet(explainOption) && parser.isSet(logOption))
         return usageError(translated(N_("--explain and --log cannot be combined")));
+    invocation.output = parser.isSet(prometheusOption) || parser.isSet(metricsFileOption) ? Invocation::Prometheus
+        : parser.isSet(jsonOption)                                                        ? Invocation::Json
+        : parser.isSet(whyOption)                                                         ? Invocation::Why
+                                                                                          : Invocation::Plain;
+    invocation.logPath = parser.value(logOption);
+    invocation.explain = parser.isSet(explainOption);
+    invocation.metricsPath = parser.value(metricsFileOption);
 
     // The apt arguments as the bytes they were given, not as the locale
     // decoded them: they are the tail of the command line.
-    QStringList aptArguments;
     const int aptArgumentCount = parser.positionalArguments().size();
     for (int i = argc - aptArgumentCount; i < argc; ++i)
-        aptArguments << ChildProcess::textFromBytes(QByteArray(argv[i]));
-    const QString helpOrVersion = UpdateValidator::helpOrVersionOption(aptArguments);
+        invocation.aptArguments << ChildProcess::textFromBytes(QByteArray(argv[i]));
+    const QString helpOrVersion = UpdateValidator::helpOrVersionOption(invocation.aptArguments);
     if (!helpOrVersion.isEmpty())
         return usageError(substituted(N_("the apt argument '%1' asks apt for its help or version; apt arguments "
                                          "are apt's configuration options (-o, -c, -t, ...)"),
                                       {Logger::escaped(helpOrVersion)}));
+    return invocation;
+}
 
-    // A log that cannot be written loses the record of the verdict: said
-    // before anything is checked.
-    if (parser.isSet(logOption)) {
-        const QString path = parser.value(logOption);
-        const int log = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-        struct statfs where = {};
-        QString problem;
-        if (log < 0)
-            problem = QString::fromLocal8Bit(std::strerror(errno));
-        // The kernel's own files open for writing and then take no line.
-        else if (::fstatfs(log, &where) == 0 && (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC))
-            problem = translated(N_("a file of the kernel's, which keeps no log"));
-        if (log >= 0)
-            ::close(log);
-        if (!problem.isEmpty())
-            return outputError(substituted(N_("cannot write the log %1"), {Logger::escaped(path)}), problem);
-    }
+// Why the log at @p path cannot be written, or an empty string.
+QString logProblem(const QString& path)
+{
+    const int log = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    if (log < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    struct statfs where = {};
+    // The kernel's own files open for writing and then take no line.
+    const bool kernels = ::fstatfs(log, &where) == 0 && (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC);
+    ::close(log);
+    return kernels ? translated(N_("a file of the kernel's, which keeps no log")) : QString();
+}
 
-    // Explanations are logged into an anonymous in-memory file and copied to
-    // standard error afterwards: nothing is left on disk, and no temporary
-    // directory is needed.
-    int explanation = -1;
-    std::shared_ptr<Logger> logger;
-    if (parser.isSet(logOption)) {
-        logger = std::make_shared<Logger>(parser.value(logOption), Logger::Info);
-        logger->setLevel(level);
-    } else if (parser.isSet(explainOption)) {
-        explanation = ::memfd_create("orvel-update-check-explanation", MFD_CLOEXEC);
-        if (explanation < 0)
-            return outputError(translated(N_("cannot keep the explanation")), QString::fromLocal8Bit(std::strerror(errno)));
-        const QString path = QStringLiteral("/proc/self/fd/%1").arg(explanation);
-        // The logger reaches the file through /proc: without it, the
-        // reasons would be lost in silence.
-        if (::access(QFile::encodeName(path).constData(), W_OK) != 0)
-            return outputError(translated(N_("cannot keep the explanation")), QString::fromLocal8Bit(std::strerror(errno)));
-        logger = std::make_shared<Logger>(path, Logger::Info);
-    }
-
-    // Opened before the checks, so that an interrupt can replace it too.
-    std::unique_ptr<MetricsFile> metricsOutput;
-    if (parser.isSet(metricsFileOption)) {
-        std::string error;
-        metricsOutput = MetricsFile::open(QFile::encodeName(parser.value(metricsFileOption)).toStdString(), &error);
-        if (!metricsOutput)
-            return outputError(translated(N_("cannot write the metrics")), QString::fromLocal8Bit(error.c_str()));
-        metricsFile = metricsOutput.get();
-        ChildProcess::endChildrenOnInterrupt(publishUnchecked);
-    }
-
-    // Logging from construction on, so that a debug log names the installed
-    // and the offered versions too.
-    UpdateValidatorManager manager(logger, aptArguments);
-    const bool allowed = manager.check();
-    // Every refused version with its rule and sources, at info level.
-    if (logger)
-        for (const Refusal& refusal : manager.getRefusals())
-            logger->info(AptHook::refusalLine(refusal));
+// The verdict in the form the invocation asks for.
+QString rendered(const Invocation& invocation, bool allowed, const UpdateValidatorManager& manager)
+{
     QStringList sources = manager.getAllInvalidSources();
     std::sort(sources.begin(), sources.end());
-
-    if (explanation >= 0) {
-        QFile reasons;
-        const bool copied = reasons.open(explanation, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
-            && writeAll(stderr, reasons.readAll());
-        if (!copied)
-            return OutputError; // standard error itself failed: nowhere to say so
-    }
-
     const QVector<Refusal> refusals = manager.getRefusals();
-    QString verdict;
-    if (metrics) {
-        verdict = prometheus(allowed, manager.getCurrentOrvelVersion(), refusals);
-    } else if (parser.isSet(jsonOption)) {
+    if (invocation.output == Invocation::Prometheus)
+        return prometheus(allowed, manager.getCurrentOrvelVersion(), refusals);
+    if (invocation.output == Invocation::Json) {
         QJsonArray refusalObjects;
         for (const Refusal& refusal : refusals)
             refusalObjects.append(QJsonObject{{QStringLiteral("check"), refusal.check},
@@ -415,19 +372,104 @@ int main(int argc, char** argv)
                                  {QStringLiteral("installed"), manager.getCurrentOrvelVersion()},
                                  {QStringLiteral("invalid_sources"), QJsonArray::fromStringList(sources)},
                                  {QStringLiteral("refusals"), refusalObjects}};
-        verdict = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
-    } else {
-        verdict = QLatin1String(allowed ? "update allowed\n" : "update refused\n");
-        for (const QString& source : qAsConst(sources))
-            verdict += Logger::escaped(source) + QLatin1Char('\n');
-        if (parser.isSet(whyOption))
-            verdict += why(refusals);
+        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
     }
+    QString verdict = QLatin1String(allowed ? "update allowed\n" : "update refused\n");
+    for (const QString& source : qAsConst(sources))
+        verdict += Logger::escaped(source) + QLatin1Char('\n');
+    if (invocation.output == Invocation::Why)
+        verdict += why(refusals);
+    return verdict;
+}
+
+// Runs the checks the invocation asks for and writes their verdict.
+int run(const Invocation& invocation)
+{
+    // A log that cannot be written loses the record of the verdict: said
+    // before anything is checked.
+    if (!invocation.logPath.isEmpty()) {
+        const QString problem = logProblem(invocation.logPath);
+        if (!problem.isEmpty())
+            return outputError(substituted(N_("cannot write the log %1"), {Logger::escaped(invocation.logPath)}),
+                               problem);
+    }
+
+    // Explanations are logged into an anonymous in-memory file and copied to
+    // standard error afterwards: nothing is left on disk, and no temporary
+    // directory is needed.
+    int explanation = -1;
+    std::shared_ptr<Logger> logger;
+    if (!invocation.logPath.isEmpty()) {
+        logger = std::make_shared<Logger>(invocation.logPath, Logger::Info);
+        logger->setLevel(invocation.logLevel);
+    } else if (invocation.explain) {
+        explanation = ::memfd_create("orvel-update-check-explanation", MFD_CLOEXEC);
+        if (explanation < 0)
+            return outputError(translated(N_("cannot keep the explanation")), QString::fromLocal8Bit(std::strerror(errno)));
+        const QString path = QStringLiteral("/proc/self/fd/%1").arg(explanation);
+        // The logger reaches the file through /proc: without it, the
+        // reasons would be lost in silence.
+        if (::access(QFile::encodeName(path).constData(), W_OK) != 0)
+            return outputError(translated(N_("cannot keep the explanation")), QString::fromLocal8Bit(std::strerror(errno)));
+        logger = std::make_shared<Logger>(path, Logger::Info);
+    }
+
+    // Opened before the checks, so that an interrupt can replace it too.
+    std::unique_ptr<MetricsFile> metricsOutput;
+    if (!invocation.metricsPath.isEmpty()) {
+        std::string error;
+        metricsOutput = MetricsFile::open(QFile::encodeName(invocation.metricsPath).toStdString(), &error);
+        if (!metricsOutput)
+            return outputError(translated(N_("cannot write the metrics")), QString::fromLocal8Bit(error.c_str()));
+        metricsFile = metricsOutput.get();
+        ChildProcess::endChildrenOnInterrupt(publishUnchecked);
+    }
+
+    // Logging from construction on, so that a debug log names the installed
+    // and the offered versions too.
+    UpdateValidatorManager manager(logger, invocation.aptArguments);
+    const bool allowed = manager.check();
+    // Every refused version with its rule and sources, at info level.
+    if (logger)
+        for (const Refusal& refusal : manager.getRefusals())
+            logger->info(AptHook::refusalLine(refusal));
+
+    if (explanation >= 0) {
+        QFile reasons;
+        const bool copied = reasons.open(explanation, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
+            && writeAll(stderr, reasons.readAll());
+        if (!copied)
+            return OutputError; // standard error itself failed: nowhere to say so
+    }
+
+    const QString verdict = rendered(invocation, allowed, manager);
+    const int status = allowed ? UpdateAllowed : UpdateRefused;
     if (metricsOutput) {
         std::string error;
         if (!metricsOutput->publish(verdict.toUtf8().toStdString(), &error))
             return outputError(translated(N_("cannot write the metrics")), QString::fromLocal8Bit(error.c_str()));
-        return allowed ? UpdateAllowed : UpdateRefused;
+        return status;
     }
-    return print(verdict, allowed ? UpdateAllowed : UpdateRefused);
+    return print(verdict, status);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Interrupted (Ctrl-C, a closed terminal, a service stop, apt
+    // interrupted while the hook runs), the tool leaves no apt-cache running.
+    ChildProcess::endChildrenOnInterrupt();
+    // A reader that goes away (orvel-update-check | true) makes writes fail:
+    // an output error (exit 3), not a death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvel-update-check"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVELUPDATECHECKS_VERSION));
+    Translation::init(ORVEL_LOCALE_FROM_PROGRAM);
+
+    const std::variant<Invocation, int> invocation = parseCommandLine(argc, argv);
+    if (const int* status = std::get_if<int>(&invocation))
+        return *status;
+    return run(std::get<Invocation>(invocation));
 }

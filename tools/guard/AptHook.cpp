@@ -4,8 +4,10 @@
 #include "AptHook.h"
 
 #include "ArchiveControl.h"
+#include "GuardMessages.h"
 #include "ExitStatus.h"
 #include "SourceFiles.h"
+#include "SystemLog.h"
 #include "TranslatedText.h"
 
 #include "ChildProcess.h"
@@ -27,7 +29,7 @@ namespace {
 
 int refuse(const std::string& why)
 {
-    AptHookRequest::refuse(why);
+    GuardMessages::refuse(why);
     return UpdateRefused;
 }
 
@@ -61,7 +63,7 @@ int passUnchecked(const QString& why, const std::shared_ptr<Logger>& logger)
                        + QLatin1Char('\n'))
                    .c_str(),
                stderr);
-    AptHookRequest::systemLog(LOG_NOTICE,
+    SystemLog::send(LOG_NOTICE,
                               toLocal(QStringLiteral("update guard off for this apt run (%1): nothing was checked").arg(reason)));
     if (logger)
         logger->warning(QStringLiteral("Update guard switched off for this apt run (%1)").arg(why));
@@ -157,7 +159,7 @@ int passBesideRefusedSources(const UpdateValidatorManager& manager, const Source
     }
     std::fputs(toLocal(text + QLatin1Char('\n')).c_str(), stderr);
     const QString line = Refusal::substituted(format, {escaped.join(QStringLiteral(", "))});
-    AptHookRequest::systemLog(LOG_WARNING, toLocal(QStringLiteral("update allowed: ") + line));
+    SystemLog::send(LOG_WARNING, toLocal(QStringLiteral("update allowed: ") + line));
     if (logger)
         logger->warning(line);
     return UpdateAllowed;
@@ -185,8 +187,8 @@ int AptHook::run()
     const int input = AptHookRequest::inputDescriptor(&error);
     if (input < 0)
         return refuse(": " + error);
-    const std::optional<AptHookRequest> request = AptHookRequest::receive(input);
-    return request ? judge(*request) : UpdateRefused;
+    const std::optional<AptHookRequest> request = AptHookRequest::receive(input, &error);
+    return request ? judge(*request) : refuse(": " + error);
 }
 
 int AptHook::judge(const AptHookRequest& request)
@@ -204,7 +206,7 @@ int AptHook::judge(const AptHookRequest& request)
                                  .arg(fromLocal(missingSwitch)),
                              logger);
     if (!request.scopeIsKnown()) {
-        AptHookRequest::refuseConfiguration(toLocal(Refusal::substituted(
+        GuardMessages::refuseConfiguration(toLocal(Refusal::substituted(
             translated("Orvel::Update-Guard::Scope is \"%1\"; it must be \"sources\", \"all\" or \"orvel-version\""),
             {Logger::escaped(fromLocal(request.scope()))})));
         return UpdateRefused;
@@ -285,6 +287,6 @@ int AptHook::judge(const AptHookRequest& request)
         ? Translation::text("To keep the gate: disable the sources named above where they are configured, or have "
                             "their owners correct them,\n  then run apt again.")
         : std::string();
-    AptHookRequest::refuse(toLocal(reasons), logLines, remedy);
+    GuardMessages::refuse(toLocal(reasons), logLines, remedy);
     return UpdateRefused;
 }

@@ -1,13 +1,15 @@
 // SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
 // SPDX-License-Identifier: LGPL-2.1-or-later
 
-// orvel-update-check, the launcher: starts the tool proper. As apt's
+// orvel-update-check, the launcher: starts the tool proper
+// (orvel-update-check-tool.cpp). As apt's
 // pre-install hook it first reads apt's request itself: the many apt runs
 // that the guard has nothing to check in (removals, configuration, runs
 // outside its scope) get their answer at once, without loading Qt and the
 // checks library, which would cost some milliseconds on every such run.
 
 #include "AptHookRequest.h"
+#include "GuardMessages.h"
 #include "ExitStatus.h"
 #include "Translation.h"
 
@@ -67,17 +69,19 @@ int main(int argc, char** argv)
         std::string error;
         const int input = AptHookRequest::inputDescriptor(&error);
         if (input < 0) {
-            AptHookRequest::refuse(": " + error);
+            GuardMessages::refuse(": " + error);
             return UpdateRefused;
         }
-        const std::optional<AptHookRequest> request = AptHookRequest::receive(input, &raw);
-        if (!request)
+        const std::optional<AptHookRequest> request = AptHookRequest::receive(input, &error, &raw);
+        if (!request) {
+            GuardMessages::refuse(": " + error);
             return UpdateRefused;
+        }
         if (request->guardHasNothingToDo())
             return UpdateAllowed;
         // The tool proper reads the request from its standard input.
         if (!handOn(raw) || ::unsetenv("APT_HOOK_INFO_FD") != 0) {
-            AptHookRequest::refuse(": the request from apt could not be handed to the checks");
+            GuardMessages::refuse(": the request from apt could not be handed to the checks");
             return UpdateRefused;
         }
     }
@@ -89,6 +93,6 @@ int main(int argc, char** argv)
         return CannotStart;
     }
     // As apt's hook, a guard that cannot look refuses.
-    AptHookRequest::refuse(": the checks did not run: " + why);
+    GuardMessages::refuse(": the checks did not run: " + why);
     return UpdateRefused;
 }

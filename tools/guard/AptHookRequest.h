@@ -19,7 +19,8 @@
  * option.
  *
  * Standard C++ only: the launcher of orvel-update-check reads requests
- * with it before Qt or the checks library is loaded.
+ * with it before Qt or the checks library is loaded. It reads and parses;
+ * GuardMessages says what the guard decided, SystemLog logs it.
  */
 class AptHookRequest
 {
@@ -50,10 +51,9 @@ public:
     /**
      * Reads a whole request from @p fd (its raw text into @p raw, when
      * given). When it cannot be read (more than LimitBytes, a read error)
-     * or parsed, writes the guard's refusal to standard error instead and
-     * gives no request.
+     * or parsed, gives no request and a sentence in @p error.
      */
-    static std::optional<AptHookRequest> receive(int fd, std::string* raw = nullptr);
+    static std::optional<AptHookRequest> receive(int fd, std::string* error, std::string* raw = nullptr);
     /**
      * The descriptor that apt writes its request to: the one that
      * APT_HOOK_INFO_FD names (apt's InfoFD option) or else standard input.
@@ -61,24 +61,6 @@ public:
      * descriptor gives -1 and a sentence in @p error.
      */
     static int inputDescriptor(std::string* error);
-    /**
-     * Writes the guard's refusal, for @p why, to standard error in the
-     * admin's language: first @p remedy (what keeps the gate; by default,
-     * to put right what @p why names), then the way to let one run through.
-     * To the system log at warning level, in English: @p logLines, one
-     * entry per refusal, or else "update refused" + @p why.
-     */
-    static void refuse(const std::string& why, const std::vector<std::string>& logLines = {},
-                       const std::string& remedy = std::string());
-    /// Refuses a run because the guard's own settings are wrong (@p why):
-    /// to be corrected, not let through.
-    static void refuseConfiguration(const std::string& why);
-    /**
-     * Sends @p line to the system log (syslog(3), ident orvel-update-check)
-     * with @p priority. Gives up after a second when the log does not take
-     * it; without a log daemon it returns at once.
-     */
-    static void systemLog(int priority, const std::string& line);
 
     int version() const { return m_version; }
     /// The last value of @p key in apt's configuration, or @p fallback.

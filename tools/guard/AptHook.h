@@ -30,21 +30,21 @@
  * off (the guard's package was removed, its configuration left behind).
  * Refusals and runs let through unchecked also go to the system log.
  */
-class AptHook
-{
-public:
-    /// Reads apt's request to its end (AptHookRequest::inputDescriptor()),
-    /// judges it and returns the exit status; writes to standard error and
-    /// the system log only when it refuses or lets a run through unchecked.
-    static int run();
-    /**
-     * Judges apt's request: the archives it unpacks, the sources of the
-     * run, and the versions of orvel-version that its archives install or
-     * provide (from a repository or a local file).
-     */
-    static int judge(const AptHookRequest& request);
-    /// The English line that the system log, the guard's log and the
-    /// tool's log give a refusal: version, check, rule, installed release
-    /// and sources (or that they are unknown).
-    static QString refusalLine(const Refusal& refusal);
-};
+namespace AptHook {
+
+/// Reads apt's request to its end (AptHookRequest::inputDescriptor()),
+/// judges it and returns the exit status; writes to standard error and
+/// the system log only when it refuses or lets a run through unchecked.
+int run();
+/**
+ * Judges apt's request: the archives it unpacks, the sources of the
+ * run, and the versions of orvel-version that its archives install or
+ * provide (from a repository or a local file).
+ */
+int judge(const AptHookRequest& request);
+/// The English line that the system log, the guard's log and the
+/// tool's log give a refusal: version, check, rule, installed release
+/// and sources (or that they are unknown).
+QString refusalLine(const Refusal& refusal);
+
+} // namespace AptHook
