@@ -3,6 +3,8 @@
 
 #include "ProcessGroup.h"
 
+#include "RawSyscall.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -88,24 +90,10 @@ bool forEachProcess(Visit visit)
     const int proc = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (proc < 0)
         return false;
-    alignas(8) char buffer[4096];
-    bool going = true;
-    while (going) {
-        const long count = ::syscall(SYS_getdents64, proc, buffer, sizeof buffer);
-        if (count <= 0)
-            break;
-        for (long offset = 0; going && offset < count;) {
-            // struct linux_dirent64: inode, offset, record length, type, name
-            const char* record = buffer + offset;
-            unsigned short recordLength;
-            __builtin_memcpy(&recordLength, record + 16, sizeof recordLength);
-            const char* name = record + 19;
-            offset += recordLength;
-            ProcessEntry entry;
-            if (*name >= '1' && *name <= '9' && readEntry(proc, name, entry))
-                going = visit(entry);
-        }
-    }
+    RawSyscall::forEachDirectoryEntry(proc, [proc, &visit](const char* name) {
+        ProcessEntry entry;
+        return !(*name >= '1' && *name <= '9' && readEntry(proc, name, entry)) || visit(entry);
+    });
     ::close(proc);
     return true;
 }

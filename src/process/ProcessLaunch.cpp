@@ -84,25 +84,19 @@ __attribute__((no_sanitize("address", "undefined"))) void closeAllBut(int keep, 
                 call(SYS_close, fd);
         return;
     }
-    alignas(8) char buffer[2048];
-    long count;
     // Closing what was listed already does not disturb the listing: it goes
     // by descriptor number.
-    while ((count = call(SYS_getdents64, directory, reinterpret_cast<long>(buffer), sizeof buffer)) > 0) {
-        for (long offset = 0; offset < count;) {
-            // struct linux_dirent64: inode, offset, record length, type, name
-            const char* record = buffer + offset;
-            offset += *reinterpret_cast<const unsigned short*>(record + 16);
-            long fd = 0;
-            const char* name = record + 19;
-            if (*name < '0' || *name > '9')
-                continue;
-            for (; *name >= '0' && *name <= '9'; ++name)
-                fd = fd * 10 + (*name - '0');
-            if (fd != keep && fd != directory)
-                call(SYS_close, fd);
-        }
-    }
+    RawSyscall::forEachDirectoryEntry(directory, [keep, directory](const char* name)
+                                                     __attribute__((no_sanitize("address", "undefined"))) {
+                                                         if (*name < '0' || *name > '9')
+                                                             return true;
+                                                         long fd = 0;
+                                                         for (; *name >= '0' && *name <= '9'; ++name)
+                                                             fd = fd * 10 + (*name - '0');
+                                                         if (fd != keep && fd != directory)
+                                                             RawSyscall::call(SYS_close, fd);
+                                                         return true;
+                                                     });
     call(SYS_close, directory);
 }
 

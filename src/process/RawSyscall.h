@@ -47,4 +47,31 @@ __attribute__((no_sanitize("address", "undefined"), always_inline)) inline void 
     call(SYS_rt_sigaction, signal, reinterpret_cast<long>(&byDefault), 0, sizeof(unsigned long));
 }
 
+/**
+ * Calls @p visit with the name of each entry of the open directory
+ * @p directory (getdents64) until it returns false; false when it did, or
+ * when the listing failed. The kernel's struct linux_dirent64 (inode,
+ * offset, record length, type, name) is read byte by byte: the buffer's
+ * records are not aligned for a direct read. @p visit must be as plain as
+ * the caller (no C library, no instrumentation where the caller has none).
+ */
+template <typename Visit>
+__attribute__((no_sanitize("address", "undefined"), always_inline)) inline bool forEachDirectoryEntry(long directory,
+                                                                                                      Visit visit)
+{
+    alignas(8) char buffer[2048];
+    long count;
+    while ((count = call(SYS_getdents64, directory, reinterpret_cast<long>(buffer), sizeof buffer)) > 0) {
+        for (long offset = 0; offset < count;) {
+            const char* record = buffer + offset;
+            unsigned short recordLength;
+            __builtin_memcpy(&recordLength, record + 16, sizeof recordLength);
+            offset += recordLength;
+            if (!visit(record + 19))
+                return false;
+        }
+    }
+    return count == 0;
+}
+
 } // namespace RawSyscall
