@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-// The versions-with-sources command relies on GNU awk's three-argument
-// match(); with another awk its policy stage fails silently and release
-// versions lose their sources.
+// The queries rely on GNU awk's three-argument match(); with another awk
+// the releases query fails, and every check refuses with its versions
+// unknown.
 TEST(AptTools, AwkHasThreeArgumentMatch)
 {
     const auto result = ChildProcess::runShell(

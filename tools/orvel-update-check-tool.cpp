@@ -329,10 +329,10 @@ std::variant<Invocation, int> parseCommandLine(int argc, char** argv)
     for (int i = argc - aptArgumentCount; i < argc; ++i)
         invocation.aptArguments << ChildProcess::textFromBytes(QByteArray(argv[i]));
     const QString helpOrVersion = UpdateValidator::helpOrVersionOption(invocation.aptArguments);
-    if (!helpOrVersion.isEmpty())
-        return usageError(substituted(N_("the apt argument '%1' asks apt for its help or version; apt arguments "
-                                         "are apt's configuration options (-o, -c, -t, ...)"),
-                                      {Logger::escaped(helpOrVersion)}));
+    if (!helpOrVersion.isEmpty()) {
+        const Refusal::Part problem = UpdateValidator::helpOrVersionProblem(helpOrVersion);
+        return usageError(Refusal::substituted(translatedFormat(problem.format), problem.arguments));
+    }
     return invocation;
 }
 

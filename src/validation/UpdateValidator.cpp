@@ -359,15 +359,19 @@ QString UpdateValidator::helpOrVersionOption(QStringList const& aptArgs)
     return QString();
 }
 
+Refusal::Part UpdateValidator::helpOrVersionProblem(QString const& option)
+{
+    return Refusal::sentence("the apt argument \"%1\" asks apt for its help or version, not for the offered "
+                             "versions: give apt's configuration options (-o, -c, -t, ...)",
+                             {Logger::escaped(option)});
+}
+
 bool UpdateValidator::refuseArgumentsUpFront()
 {
     const QString option = helpOrVersionOption(m_aptArgs);
     if (option.isEmpty())
         return false;
-    m_argumentProblemPart = Refusal::sentence("the apt argument \"%1\" asks apt for its help or version, not for "
-                                              "the offered versions: give apt's configuration options (-o, -c, "
-                                              "-t, ...)",
-                                              {Logger::escaped(option)});
+    m_argumentProblemPart = helpOrVersionProblem(option);
     m_argumentProblem = Refusal::substituted(m_argumentProblemPart.format, m_argumentProblemPart.arguments);
     m_versionQueryFailed = true;
     if (m_logger)

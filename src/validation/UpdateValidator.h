@@ -111,6 +111,9 @@ public:
      * and succeeds, so such arguments are refused before any query.
      */
     static QString helpOrVersionOption(QStringList const& aptArgs);
+    /// The sentence that refuses @p option (a helpOrVersionOption()), for
+    /// the checks' refusal and the tool's usage error alike.
+    static Refusal::Part helpOrVersionProblem(QString const& option);
 
 protected:
     /// The map of getVersionsWithSources(), or no value when the command
