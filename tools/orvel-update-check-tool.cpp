@@ -10,6 +10,7 @@
 #include "ChildProcess.h"
 #include "ExitStatus.h"
 #include "MetricsFile.h"
+#include "RefusalText.h"
 #include "TranslatedText.h"
 
 #include <Logger.h>
@@ -159,24 +160,12 @@ int print(const QString& text, int status)
     return status;
 }
 
-// The refusals as blocks for a person to read, after a blank line, in the
-// admin's language.
+// The refusals as blocks for a person to read, after a blank line each.
 QString why(const QVector<Refusal>& refusals)
 {
     QString text;
-    for (const Refusal& refusal : refusals) {
-        // Versions and sources come from repositories: never raw to a terminal.
-        const QString subject = refusal.version.isEmpty() ? translatedFormat(refusal.subject()) : refusal.subject();
-        text += QStringLiteral("\n%1 (%2, %3)\n  %4\n")
-                    .arg(Logger::escaped(subject), refusal.check, refusal.rule,
-                         Logger::escaped(refusal.messageIn(translatedFormat)));
-        if (!refusal.sourcesKnown)
-            text += QStringLiteral("  ") + translated(N_("sources unknown: apt could not list them")) + QLatin1Char('\n');
-        else if (refusal.sources.isEmpty() && !refusal.version.isEmpty())
-            text += QStringLiteral("  ") + translated(N_("offered by no source that apt names")) + QLatin1Char('\n');
-        for (const QString& source : refusal.sources)
-            text += QStringLiteral("  ") + substituted(N_("offered by %1"), {Logger::escaped(source)}) + QLatin1Char('\n');
-    }
+    for (const Refusal& refusal : refusals)
+        text += QLatin1Char('\n') + RefusalText::lines(refusal, {}).join(QLatin1Char('\n')) + QLatin1Char('\n');
     return text;
 }
 

@@ -98,7 +98,7 @@ class AptArgumentsTest(unittest.TestCase):
                                      [("linear", "major-version-changed"), ("hotfix", "versions-unknown")])
             usage = tool("--", "-o", "APT::Get::List-Cleanup=0", "--help")
             self.assertEqual((usage.returncode, usage.stdout), (2, b""))
-            self.assertIn(b"the apt argument '--help' asks apt for its help", usage.stderr)
+            self.assertIn(b'the apt argument "--help" asks apt for its help', usage.stderr)
 
     def test_argument_that_is_not_valid_text_reaches_apt_unchanged(self):
         with AptWorld("1.7.2", [JUMP]) as world:

@@ -4,6 +4,7 @@
 #include "AptHook.h"
 
 #include "ArchiveControl.h"
+#include "RefusalText.h"
 #include "GuardMessages.h"
 #include "ExitStatus.h"
 #include "SourceFiles.h"
@@ -150,13 +151,12 @@ int passBesideRefusedSources(const UpdateValidatorManager& manager, const Source
     QString text = translated("orvel-update-check: warning: ")
         + Refusal::substituted(translated("apt's sources (%1) offer refused versions; this run takes nothing from them"),
                                {escaped.join(QStringLiteral(", "))});
+    RefusalText::Style style;
+    style.title = false;
+    style.detailIndent = QStringLiteral("    ");
+    style.afterSource = [&files](const QString& source) { return whereConfigured(files, source); };
     for (const Refusal& refusal : manager.getRefusals())
-        text += QStringLiteral("\n  ") + Logger::escaped(refusal.messageIn(translatedFormat));
-    for (const QString& source : qAsConst(sources)) {
-        const QString where = whereConfigured(files, source);
-        if (!where.isEmpty())
-            text += QStringLiteral("\n  ") + Logger::escaped(source) + where;
-    }
+        text += QLatin1Char('\n') + RefusalText::lines(refusal, style).join(QLatin1Char('\n'));
     std::fputs(toLocal(text + QLatin1Char('\n')).c_str(), stderr);
     const QString line = Refusal::substituted(format, {escaped.join(QStringLiteral(", "))});
     SystemLog::send(LOG_WARNING, toLocal(QStringLiteral("update allowed: ") + line));
@@ -266,18 +266,18 @@ int AptHook::judge(const AptHookRequest& request)
                                            {Logger::escaped(manager.getCurrentOrvelVersion())});
     std::vector<std::string> logLines;
     bool sourcesNamed = false;
+    RefusalText::Style style;
+    style.title = false;
+    style.detailIndent = QStringLiteral("    ");
+    style.afterSource = [&files, &sourcesNamed](const QString& source) {
+        const QString where = whereConfigured(files, source);
+        // A local file is no configured source to disable.
+        sourcesNamed = sourcesNamed || !where.isEmpty();
+        return where;
+    };
     for (const Refusal& refusal : manager.getRefusals()) {
         logLines.push_back(toLocal(Logger::escaped(refusalLine(refusal))));
-        reasons += QStringLiteral("\n  ") + Logger::escaped(refusal.messageIn(translatedFormat));
-        if (!refusal.sourcesKnown)
-            reasons += QStringLiteral("\n    ") + translated("sources unknown: apt could not list them");
-        for (const QString& source : refusal.sources) {
-            const QString where = whereConfigured(files, source);
-            reasons += QStringLiteral("\n    ")
-                + Refusal::substituted(translated("offered by %1"), {Logger::escaped(source)}) + where;
-            // A local file is no configured source to disable.
-            sourcesNamed = sourcesNamed || !where.isEmpty();
-        }
+        reasons += QLatin1Char('\n') + RefusalText::lines(refusal, style).join(QLatin1Char('\n'));
     }
     for (const Refusal::Part& part : qAsConst(*stops)) {
         reasons += QStringLiteral("\n  ") + said(part, true);

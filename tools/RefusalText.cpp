@@ -1,0 +1,27 @@
+// SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
+// SPDX-License-Identifier: LGPL-2.1-or-later
+
+#include "RefusalText.h"
+
+#include "TranslatedText.h"
+
+#include <Logger.h>
+
+QStringList RefusalText::lines(const Refusal& refusal, const Style& style)
+{
+    QStringList text;
+    if (style.title) {
+        const QString subject = refusal.version.isEmpty() ? translatedFormat(refusal.subject()) : refusal.subject();
+        text << QStringLiteral("%1 (%2, %3)").arg(Logger::escaped(subject), refusal.check, refusal.rule);
+    }
+    text << QStringLiteral("  ") + Logger::escaped(refusal.messageIn(translatedFormat));
+    if (!refusal.sourcesKnown)
+        text << style.detailIndent + translated(N_("sources unknown: apt could not list them"));
+    else if (refusal.sources.isEmpty() && !refusal.version.isEmpty())
+        text << style.detailIndent + translated(N_("offered by no source that apt names"));
+    for (const QString& source : refusal.sources)
+        text << style.detailIndent
+                + Refusal::substituted(translated(N_("offered by %1")), {Logger::escaped(source)})
+                + (style.afterSource ? style.afterSource(source) : QString());
+    return text;
+}
