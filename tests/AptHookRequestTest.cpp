@@ -128,8 +128,9 @@ TEST(AptHookRequest, RefusesAnUnpackOfOrvelVersionWithoutVersionOrFile)
 {
     for (const char* line : {"orvel-version 1.0+v1.7.2 all none < - all none /srv/x.deb",
                              "orvel-version 1.0+v1.7.2 all none < 1.0+v1.8.0 all none x.deb"})
-        EXPECT_NE(parseError("VERSION 3\nDir=/\n\n" + std::string(line) + "\n").find("without naming its version and file"),
-                  std::string::npos)
+        EXPECT_NE(
+            parseError("VERSION 3\nDir=/\n\n" + std::string(line) + "\n").find("without naming its version and file"),
+            std::string::npos)
             << line;
     // Other packages, and removals, need neither.
     EXPECT_EQ(parsed("VERSION 3\nDir=/\n\norvel-extra 1.0 all none < 2.0 all none x.deb\n").actions().size(), 1u);
@@ -150,9 +151,9 @@ TEST(AptHookRequest, ReadsFromTheDescriptorThatAptNames)
 
     const int unused = ::open("/dev/null", O_RDONLY);
     ::close(unused);
-    for (const QByteArray& value : {QByteArray(), QByteArray("twenty"), QByteArray("-3"), QByteArray("+3"),
-                                    QByteArray("3 "), QByteArray("99999999999"), QByteArray::number(unused),
-                                    QByteArray::number(pipeEnds[1])}) {
+    for (const QByteArray& value :
+         {QByteArray(), QByteArray("twenty"), QByteArray("-3"), QByteArray("+3"), QByteArray("3 "),
+          QByteArray("99999999999"), QByteArray::number(unused), QByteArray::number(pipeEnds[1])}) {
         environment.set("APT_HOOK_INFO_FD", value);
         error.clear();
         EXPECT_EQ(AptHookRequest::inputDescriptor(&error), -1) << value.constData();

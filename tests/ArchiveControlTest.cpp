@@ -17,8 +17,9 @@ std::string makeDeb(const QTemporaryDir& dir, const QString& package, const QStr
     QStringList arguments;
     for (const QString& field : fields)
         arguments << QStringLiteral("-f") << field;
-    const ChildProcess::Result made = ChildProcess::run(QStringLiteral(ORVEL_TEST_SUPPORT_DIR "/make-deb"),
-                                                        arguments + QStringList{package, QStringLiteral("1.0+v1.8.0"), dir.path()});
+    const ChildProcess::Result made =
+        ChildProcess::run(QStringLiteral(ORVEL_TEST_SUPPORT_DIR "/make-deb"),
+                          arguments + QStringList{package, QStringLiteral("1.0+v1.8.0"), dir.path()});
     EXPECT_TRUE(made.succeeded) << made.failureText().toStdString();
     return made.standardOutputText().trimmed().toStdString();
 }
@@ -34,14 +35,17 @@ TEST(ArchiveControl, ReadsTheVersionsOfOrvelVersionThatAnArchiveInstallsOrProvid
         std::vector<std::string> versions;
     } cases[] = {
         {QStringLiteral("orvel-version"), {}, {"1.0+v1.8.0"}},
-        {QStringLiteral("orvel-system"), {QStringLiteral("Provides: foo, orvel-version (= 1.0+v1.9.0), bar (= 2)")}, {"1.0+v1.9.0"}},
+        {QStringLiteral("orvel-system"),
+         {QStringLiteral("Provides: foo, orvel-version (= 1.0+v1.9.0), bar (= 2)")},
+         {"1.0+v1.9.0"}},
         // Without a version, nothing is said of the release.
         {QStringLiteral("orvel-other"), {QStringLiteral("Provides: orvel-version")}, {}},
         {QStringLiteral("orvel-extra"), {QStringLiteral("Provides: orvel-version-tools (= 1.0+v2.0.0)")}, {}},
     };
     for (const auto& entry : cases) {
         std::string error;
-        const std::optional<ArchiveControl> control = ArchiveControl::read(makeDeb(dir, entry.package, entry.fields), &error);
+        const std::optional<ArchiveControl> control =
+            ArchiveControl::read(makeDeb(dir, entry.package, entry.fields), &error);
         ASSERT_TRUE(control) << error;
         EXPECT_EQ(control->package, entry.package.toStdString());
         EXPECT_EQ(control->version, "1.0+v1.8.0");

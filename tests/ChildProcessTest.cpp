@@ -101,8 +101,7 @@ TEST(ChildProcess, TimeOutKillsAndReapsTheWholePipeline)
     timer.start();
     // A subshell with its own children, as in the versions-with-sources command.
     const auto result = ChildProcess::runShell(
-        recordGroup.arg(pidFile) + QStringLiteral("; echo started >&2; (sleep 300 | sleep 301; true) | sort -u"),
-        1000);
+        recordGroup.arg(pidFile) + QStringLiteral("; echo started >&2; (sleep 300 | sleep 301; true) | sort -u"), 1000);
     EXPECT_FALSE(result.succeeded);
     EXPECT_EQ(result.standardError, QByteArray("started\n"));
     EXPECT_LT(timer.elapsed(), 10000);
@@ -146,7 +145,8 @@ TEST(ChildProcess, TimeOutAsksTheGroupToEndBeforeKillingIt)
     const QString pidFile = dir.filePath(QStringLiteral("pid"));
     QElapsedTimer timer;
     timer.start();
-    result = ChildProcess::runShell(QStringLiteral("trap '' TERM; ") + recordGroup.arg(pidFile) + QStringLiteral("; sleep 300"), 300);
+    result = ChildProcess::runShell(
+        QStringLiteral("trap '' TERM; ") + recordGroup.arg(pidFile) + QStringLiteral("; sleep 300"), 300);
     EXPECT_FALSE(result.succeeded);
     EXPECT_GE(timer.elapsed(), 1000);
     EXPECT_LT(timer.elapsed(), 8000);
@@ -160,8 +160,8 @@ TEST(ChildProcess, MemberIgnoringTerminationIsKilledAfterTheLeaderHasGone)
     const QString pidFile = dir.filePath(QStringLiteral("pid"));
     QElapsedTimer timer;
     timer.start();
-    const auto result = ChildProcess::runShell(
-        QStringLiteral("(trap '' TERM; sleep 300) & echo $! > '%1'; wait").arg(pidFile), 300);
+    const auto result =
+        ChildProcess::runShell(QStringLiteral("(trap '' TERM; sleep 300) & echo $! > '%1'; wait").arg(pidFile), 300);
     EXPECT_FALSE(result.succeeded);
     EXPECT_GE(timer.elapsed(), 1000);
     EXPECT_LT(timer.elapsed(), 8000);
@@ -204,8 +204,7 @@ TEST(ChildProcess, CallerReapingEveryChildGetsTheSameAnswers)
     // children of their own have: ours are never among what it can take.
     struct sigaction reaping = {};
     reaping.sa_handler = [](int) {
-        while (::waitpid(-1, nullptr, WNOHANG) > 0) {
-        }
+        while (::waitpid(-1, nullptr, WNOHANG) > 0) { }
     };
     struct sigaction previous = {};
     ::sigaction(SIGCHLD, &reaping, &previous);
@@ -228,8 +227,8 @@ TEST(ChildProcess, ChildrenRunInTheCLocaleWithoutTheCallersShellSettings)
     ScopedEnvironment environment;
     const QByteArray kept = "APT_CONFIG=/srv/caf\xe9/apt.conf";
     environment.set("APT_CONFIG", kept.mid(11));
-    for (const char* name : {"LANG", "LANGUAGE", "LC_MESSAGES", "LC_ALL", "SHELLOPTS", "BASHOPTS", "POSIXLY_CORRECT",
-                             "BASH_FUNC_echo%%"})
+    for (const char* name :
+         {"LANG", "LANGUAGE", "LC_MESSAGES", "LC_ALL", "SHELLOPTS", "BASHOPTS", "POSIXLY_CORRECT", "BASH_FUNC_echo%%"})
         environment.set(name, "x");
     environment.set("BASH_ENV", "/dev/null");
     const QList<QByteArray> inherited = ChildProcess::run(QStringLiteral("env"), {}).standardOutput.split('\n');
@@ -322,6 +321,7 @@ TEST(ChildProcess, ArgumentBytesSurviveTextThatCannotHoldThem)
     EXPECT_EQ(ChildProcess::textFromBytes("caf\xc3\xa9 latin\xe9", true), QStringLiteral("café latin") + QChar(0xdce9));
 
     // And reach the program so.
-    const auto echoed = ChildProcess::run(QStringLiteral("printf"), {QStringLiteral("%s"), ChildProcess::textFromBytes(bytes)});
+    const auto echoed =
+        ChildProcess::run(QStringLiteral("printf"), {QStringLiteral("%s"), ChildProcess::textFromBytes(bytes)});
     EXPECT_EQ(echoed.standardOutput, bytes);
 }

@@ -93,8 +93,9 @@ TEST_F(HostileOutput, InvalidUtf8AndNulBytesHideNothingAfterThem)
     QRandomGenerator random(7);
     for (char& byte : binary)
         byte = static_cast<char>(random.bounded(256));
-    fake.setStdout(QStringLiteral("policy"), QByteArrayLiteral("\xff\xfe\xc3(\x00\x01 garbage\n") + binary + "\n"
-                                                 + policyEntry("file:/srv/after-nul", "1.6.0.hotfix"));
+    fake.setStdout(QStringLiteral("policy"),
+                   QByteArrayLiteral("\xff\xfe\xc3(\x00\x01 garbage\n") + binary + "\n"
+                       + policyEntry("file:/srv/after-nul", "1.6.0.hotfix"));
     fake.setStdout(QStringLiteral("madison"), madisonLine("1.8.0", "file:/srv/jump"));
     const Outcome outcome = judge(LogFile().logger());
     EXPECT_FALSE(outcome.allowed);
@@ -104,8 +105,8 @@ TEST_F(HostileOutput, InvalidUtf8AndNulBytesHideNothingAfterThem)
 
     // In madison's output they are not its lines: the versions that apt's
     // own query lists, and the sources, are unknown; the verdict stands.
-    fake.setStdout(QStringLiteral("madison"), binary + QByteArrayLiteral("\n\x00\n")
-                                                  + madisonLine("1.8.0", "file:/srv/jump"));
+    fake.setStdout(QStringLiteral("madison"),
+                   binary + QByteArrayLiteral("\n\x00\n") + madisonLine("1.8.0", "file:/srv/jump"));
     UpdateValidatorManager manager(nullptr, QStringList());
     EXPECT_FALSE(manager.check());
     EXPECT_TRUE(manager.getAllInvalidSources().isEmpty());
@@ -125,10 +126,10 @@ TEST_F(HostileOutput, StrangeVersionShapes)
     fake.setStdout(QStringLiteral("madison"),
                    madisonLine(".....", "file:/srv/dots") + madisonLine(manyComponents, "file:/srv/long"));
     // The marker in every component makes a hotfix of no offered release.
-    fake.setStdout(QStringLiteral("policy"), policyEntry("file:/srv/marked", "hotfix.hotfix.hotfix.hotfix")
-                                                 + policyEntry("file:/srv/long", manyComponents + ".hotfix")
-                                                 + policyEntry("file:/srv/long-too", manyComponents)
-                                                 + policyEntry("file:/srv/dots", "....."));
+    fake.setStdout(QStringLiteral("policy"),
+                   policyEntry("file:/srv/marked", "hotfix.hotfix.hotfix.hotfix")
+                       + policyEntry("file:/srv/long", manyComponents + ".hotfix")
+                       + policyEntry("file:/srv/long-too", manyComponents) + policyEntry("file:/srv/dots", "....."));
     const Outcome outcome = judge();
     EXPECT_FALSE(outcome.allowed);
     EXPECT_EQ(outcome.sources, (QSet<QString>{QStringLiteral("file:/srv/dots"), QStringLiteral("file:/srv/marked")}));

@@ -113,9 +113,10 @@ TEST(HotfixValidator, JudgesReleaseVersionsOfRealRepositories)
     // the final newline.
     QStringList duplicated = messages.at(0).mid(query.size()).split(QLatin1Char(' '));
     std::sort(duplicated.begin(), duplicated.end());
-    EXPECT_EQ(duplicated, (QStringList{QString(), QStringLiteral("2.3.0.hotfix1"), QStringLiteral("2.3.0.hotfix1"),
-                                       QStringLiteral("2.4.0.7"), QStringLiteral("2.4.0.hotfix"),
-                                       QStringLiteral("2.5.1"), QStringLiteral("2.5.1.hotfix3")}));
+    EXPECT_EQ(duplicated,
+              (QStringList{QString(), QStringLiteral("2.3.0.hotfix1"), QStringLiteral("2.3.0.hotfix1"),
+                           QStringLiteral("2.4.0.7"), QStringLiteral("2.4.0.hotfix"), QStringLiteral("2.5.1"),
+                           QStringLiteral("2.5.1.hotfix3")}));
     EXPECT_EQ(errorsIn(messages), (QStringList{failed, QStringLiteral("Forbidden version = 2.3.0.hotfix1")}));
     EXPECT_TRUE(messages.contains(checkName + QStringLiteral(":  is not hotfix repo")));
 
@@ -139,8 +140,7 @@ TEST(HotfixValidator, OnlyTheReleaseFieldOfASourceCounts)
     EXPECT_EQ(refusing.getInvalidSources(), setOf({labelled.url(QStringLiteral("fix"))}));
 
     // ... and a URL holding "v=" invents no version.
-    AptWorld strangeUrl(QStringLiteral("1.7.2"),
-                        {{QStringLiteral("v=2.0.0.hotfix"), QStringLiteral("1.7.5"), {}}});
+    AptWorld strangeUrl(QStringLiteral("1.7.2"), {{QStringLiteral("v=2.0.0.hotfix"), QStringLiteral("1.7.5"), {}}});
     LogFile log;
     HotfixValidator passing(log.logger(), {});
     EXPECT_TRUE(passing.check());
@@ -181,17 +181,19 @@ TEST(HotfixValidator, SourcesWithoutReleaseVersionsAreNoFailure)
 TEST(HotfixValidator, ForbiddenVersionsSharingASourceListItOnce)
 {
     AptWorld world(QStringLiteral("2.5.1"),
-                   {{QStringLiteral("shared"), QString(),
+                   {{QStringLiteral("shared"),
+                     QString(),
                      {QStringLiteral("1.0+v2.4.0.hotfix"), QStringLiteral("1.0+v2.3.0.hotfix")}}});
     LogFile log(Logger::Error);
     HotfixValidator validator(log.logger(), {});
-    validator.setAvailableVersions({QStringLiteral("2.4.0.hotfix"), QStringLiteral("2.3.0.hotfix"),
-                                    QStringLiteral("2.2.0.hotfix")});
+    validator.setAvailableVersions(
+        {QStringLiteral("2.4.0.hotfix"), QStringLiteral("2.3.0.hotfix"), QStringLiteral("2.2.0.hotfix")});
     EXPECT_FALSE(validator.check());
     EXPECT_EQ(validator.getInvalidSources(), setOf({world.url(QStringLiteral("shared"))}));
-    EXPECT_EQ(log.messages(), (QStringList{failed, QStringLiteral("Forbidden version = 2.4.0.hotfix"), failed,
-                                           QStringLiteral("Forbidden version = 2.3.0.hotfix"), failed,
-                                           QStringLiteral("Forbidden version = 2.2.0.hotfix")}));
+    EXPECT_EQ(log.messages(),
+              (QStringList{failed, QStringLiteral("Forbidden version = 2.4.0.hotfix"), failed,
+                           QStringLiteral("Forbidden version = 2.3.0.hotfix"), failed,
+                           QStringLiteral("Forbidden version = 2.2.0.hotfix")}));
 }
 
 TEST(HotfixValidator, ArgumentsReachAptCacheVerbatimAndRunNothing)
@@ -199,7 +201,8 @@ TEST(HotfixValidator, ArgumentsReachAptCacheVerbatimAndRunNothing)
     QTemporaryDir dir;
     const auto file = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
     const QStringList args{
-        QStringLiteral("-o"), QStringLiteral("Dir::Etc::sourcelist=/x.list"),
+        QStringLiteral("-o"),
+        QStringLiteral("Dir::Etc::sourcelist=/x.list"),
         QStringLiteral("; touch ") + file("semicolon"),
         QStringLiteral("$(touch ") + file("dollar") + QLatin1Char(')'),
         QStringLiteral("`touch ") + file("backquote") + QLatin1Char('`'),
@@ -258,8 +261,9 @@ TEST(HotfixValidator, ArgumentWithNulCountsAsFailedQuery)
     HotfixValidator validator(log.logger(), {QStringLiteral("-o") + QChar(0) + QStringLiteral("x")});
     EXPECT_TRUE(fake.calls().isEmpty());
     EXPECT_FALSE(validator.check());
-    EXPECT_EQ(log.messages(), (QStringList{QStringLiteral("Unable to get available versions for hotfix validation"),
-                                           QStringLiteral("the query failed without saying why"), failed}));
+    EXPECT_EQ(log.messages(),
+              (QStringList{QStringLiteral("Unable to get available versions for hotfix validation"),
+                           QStringLiteral("the query failed without saying why"), failed}));
 }
 
 TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingStageRefuses)
@@ -271,8 +275,9 @@ TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingStageRefuses)
     enum Fault { NoHeader, FailingReader, FailingAptCache, ReleaseBeforeAnyFile };
     for (const Fault fault : {NoHeader, FailingReader, FailingAptCache, ReleaseBeforeAnyFile}) {
         FakeAptCache fake;
-        fake.setStdout(QStringLiteral("policy"), QByteArray(fault == ReleaseBeforeAnyFile ? "     release v=2.4.0\n" : "")
-                                                     + " 500 file:/srv ./ Packages\n     release v=2.4.0.hotfix1,o=O\n");
+        fake.setStdout(QStringLiteral("policy"),
+                       QByteArray(fault == ReleaseBeforeAnyFile ? "     release v=2.4.0\n" : "")
+                           + " 500 file:/srv ./ Packages\n     release v=2.4.0.hotfix1,o=O\n");
         QTemporaryDir failingAwk;
         ScopedEnvironment environment;
         if (fault == NoHeader) {
@@ -299,9 +304,10 @@ TEST(HotfixValidator, ContinuedReleaseFieldAddsNoSecondRelease)
     // A repository's Version field that continues on a line of its own
     // reading " release v=1.7.9.0", as apt prints it.
     FakeAptCache fake;
-    fake.setStdout(QStringLiteral("policy"), " 500 file:/srv/fix ./ Packages\n     release v=1.7.9.hotfix1\n"
-                                             " release v=1.7.9.0,o=Orvel,c=\n"
-                                             " 500 file:/srv/main ./ Packages\n     release v=1.7.5,o=Orvel\n");
+    fake.setStdout(QStringLiteral("policy"),
+                   " 500 file:/srv/fix ./ Packages\n     release v=1.7.9.hotfix1\n"
+                   " release v=1.7.9.0,o=Orvel,c=\n"
+                   " 500 file:/srv/main ./ Packages\n     release v=1.7.5,o=Orvel\n");
     HotfixValidator validator(nullptr, {});
     EXPECT_FALSE(validator.check());
     ASSERT_EQ(validator.getRefusals().size(), 1);

@@ -13,7 +13,8 @@
 namespace {
 
 const QString checkName = QStringLiteral("virtual bool LinearValidator::check()");
-const QString majorError = QStringLiteral("Error: The versions of the available latest update is different, it's prohibited");
+const QString majorError =
+    QStringLiteral("Error: The versions of the available latest update is different, it's prohibited");
 const QString designError = QStringLiteral("Error: The versions of the system design is different, it's prohibited");
 
 QSet<QString> setOf(const QStringList& list)
@@ -61,7 +62,8 @@ protected:
 TEST(LinearValidator, AcceptsEveryVersionOfTheInstalledLineFromRealApt)
 {
     AptWorld world(QStringLiteral("1.7.2"),
-                   {{QStringLiteral("main"), QStringLiteral("1.7.5"),
+                   {{QStringLiteral("main"),
+                     QStringLiteral("1.7.5"),
                      {QStringLiteral("1.0+v1.7.3"), QStringLiteral("1.0+v1.7.9"), QStringLiteral("1.0+v1.7.2.1")}}});
     LogFile log;
     LinearValidator validator(log.logger(), {});
@@ -69,7 +71,8 @@ TEST(LinearValidator, AcceptsEveryVersionOfTheInstalledLineFromRealApt)
     EXPECT_TRUE(validator.getInvalidSources().isEmpty());
 
     const QStringList messages = log.messages();
-    const QString ctor = QStringLiteral("LinearValidator::LinearValidator(std::shared_ptr<Logger>, const QStringList&)");
+    const QString ctor =
+        QStringLiteral("LinearValidator::LinearValidator(std::shared_ptr<Logger>, const QStringList&)");
     EXPECT_EQ(messages.mid(0, 3),
               (QStringList{ctor, ctor + QStringLiteral(": current orvel version = 1.7.2"),
                            ctor + QStringLiteral(": available orvel version = 1.7.9 1.7.3 1.7.2.1")}));
@@ -77,8 +80,7 @@ TEST(LinearValidator, AcceptsEveryVersionOfTheInstalledLineFromRealApt)
     EXPECT_EQ(withPrefix(messages, checkName + QStringLiteral(": ")),
               (QStringList{checkName + QStringLiteral(": currentDesignVersion = 1"),
                            checkName + QStringLiteral(": currentMajorVersion = 7"),
-                           checkName + QStringLiteral(": avail = 1.7.9"),
-                           checkName + QStringLiteral(": avail = 1.7.3"),
+                           checkName + QStringLiteral(": avail = 1.7.9"), checkName + QStringLiteral(": avail = 1.7.3"),
                            checkName + QStringLiteral(": avail = 1.7.2.1")}));
     EXPECT_EQ(messages.last(), QStringLiteral("Update is linear"));
 }
@@ -106,8 +108,8 @@ TEST(LinearValidator, ExaminesEveryVersionAndGathersAllRefusedSources)
     LogFile log(Logger::Info);
     LinearValidator validator(log.logger(), {});
     EXPECT_FALSE(validator.check());
-    EXPECT_EQ(validator.getInvalidSources(), setOf({world.url(QStringLiteral("a")), world.url(QStringLiteral("b")),
-                                                    world.url(QStringLiteral("c"))}));
+    EXPECT_EQ(validator.getInvalidSources(),
+              setOf({world.url(QStringLiteral("a")), world.url(QStringLiteral("b")), world.url(QStringLiteral("c"))}));
     const QStringList messages = log.messages();
     EXPECT_EQ(messages.count(majorError), 2);
     EXPECT_EQ(messages.count(designError), 1);
@@ -125,7 +127,8 @@ TEST(LinearValidator, FailingAptRefusesUntilVersionsAreSupplied)
 {
     // The package manager answers a failed query with an empty list, which
     // used to read as "nothing offered, the update is linear".
-    AptWorld world(QStringLiteral("1.7.2"), {{QStringLiteral("next"), QStringLiteral("1.8.0"), {QStringLiteral("1.0+v1.8.0")}}});
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("next"), QStringLiteral("1.8.0"), {QStringLiteral("1.0+v1.8.0")}}});
     world.breakSourcesList();
 
     LogFile log(Logger::Error);
@@ -234,8 +237,9 @@ TEST(LinearValidator, JudgesTheConfirmingAnswerWhenThePackageManagerLostItsOwn)
     // The package manager's query dies and it answers with an empty list;
     // the confirming query that then succeeds offers a major jump.
     FakeAptCache fake;
-    fake.setStdout(QStringLiteral("madison"), "orvel-version | 1.0+v1.8.0 | file:/srv/next ./ Packages\n"
-                                              "orvel-version | 1.0+v1.7.5 | file:/srv/main ./ Packages\n");
+    fake.setStdout(QStringLiteral("madison"),
+                   "orvel-version | 1.0+v1.8.0 | file:/srv/next ./ Packages\n"
+                   "orvel-version | 1.0+v1.7.5 | file:/srv/main ./ Packages\n");
     fake.setFailsOnce(QStringLiteral("madison"));
     LinearValidator validator(nullptr, {});
     validator.setCurrentOrvelVersion(QStringLiteral("1.7.2"));
@@ -255,8 +259,9 @@ TEST(LinearValidator, HungAptCacheCostsOneTimeLimitAndSaysSoSlow)
     LinearValidator validator(log.logger(), {});
     EXPECT_LT(timer.elapsed(), 40000);
     EXPECT_FALSE(validator.check());
-    EXPECT_EQ(log.messages().mid(0, 2), (QStringList{QStringLiteral("Unable to get available versions for linear validation"),
-                                                     QStringLiteral("timed out after 30000 ms")}));
+    EXPECT_EQ(log.messages().mid(0, 2),
+              (QStringList{QStringLiteral("Unable to get available versions for linear validation"),
+                           QStringLiteral("timed out after 30000 ms")}));
 }
 
 TEST(LinearValidator, AnswerOfAnotherShapeIsAFailedQuery)

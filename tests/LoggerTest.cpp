@@ -72,8 +72,9 @@ TEST(Logger, DebugFormsJoinKeyValueAndNumber)
     log.logger()->debug(QStringLiteral("K"), QStringLiteral("V"), 42);
     // Placeholders inside the parts are text, not further substitutions.
     log.logger()->debug(QStringLiteral("f(%1)"), QStringLiteral("v=%2"));
-    EXPECT_EQ(log.messages(), (QStringList{QStringLiteral("K: V"), QStringLiteral("K: V = -5"),
-                                           QStringLiteral("K: V = 42"), QStringLiteral("f(%1): v=%2")}));
+    EXPECT_EQ(log.messages(),
+              (QStringList{QStringLiteral("K: V"), QStringLiteral("K: V = -5"), QStringLiteral("K: V = 42"),
+                           QStringLiteral("f(%1): v=%2")}));
 }
 
 TEST(Logger, LineCarriesLocalTimestampThenSeparator)
@@ -191,7 +192,8 @@ TEST(Logger, EscapesWhatEndsALineForAnyReader)
     // byte that was not valid text; a character outside the BMP whose low
     // surrogate lies in that range stays itself.
     const QString beyond = QString::fromUcs4(U"\U00010080");
-    EXPECT_EQ(Logger::escaped(QStringLiteral("a\u0085b\u009bc\u2028d\u2029e") + QChar(0xdce9) + beyond + QStringLiteral("\t")),
+    EXPECT_EQ(Logger::escaped(QStringLiteral("a\u0085b\u009bc\u2028d\u2029e") + QChar(0xdce9) + beyond
+                              + QStringLiteral("\t")),
               QStringLiteral("a\\x85b\\x9Bc\\u2028d\\u2029e\\xE9") + beyond + QStringLiteral("\t"));
     EXPECT_EQ(Logger::escaped(QStringLiteral("plain text, é")), QStringLiteral("plain text, é"));
 }

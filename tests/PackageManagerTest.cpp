@@ -13,7 +13,8 @@ using WexAdmin::PackageManager;
 TEST(PackageManager, ListsDistinctVersionsAfterTheVersionMarkerFromRealApt)
 {
     AptWorld world(QStringLiteral("1.7.2"),
-                   {{QStringLiteral("a"), QStringLiteral("1.7.5"),
+                   {{QStringLiteral("a"),
+                     QStringLiteral("1.7.5"),
                      {QStringLiteral("1.0+v1.7.5"), QStringLiteral("1.0+v1.8.0"), QStringLiteral("3.1")}},
                     {QStringLiteral("b"), QString(), {QStringLiteral("1.0+v1.8.0")}}});
     EXPECT_EQ(PackageManager::getAvailableVersionsList(QStringLiteral("orvel-version"), {}),

@@ -51,10 +51,10 @@ TEST(UpdateValidatorManager, RefusesMajorJumpAndForbiddenHotfixWithSourcesOfBoth
     EXPECT_FALSE(manager.check());
     EXPECT_EQ(sorted(manager.getAllInvalidSources()),
               sorted({world.url(QStringLiteral("next")), world.url(QStringLiteral("fix"))}));
-    EXPECT_EQ(log.messages(),
-              (QStringList{QStringLiteral("Error: The versions of the available latest update is different, it's prohibited"),
-                           QStringLiteral("Hotfix check failed"),
-                           QStringLiteral("Forbidden version = 1.6.0.hotfix2")}));
+    EXPECT_EQ(
+        log.messages(),
+        (QStringList{QStringLiteral("Error: The versions of the available latest update is different, it's prohibited"),
+                     QStringLiteral("Hotfix check failed"), QStringLiteral("Forbidden version = 1.6.0.hotfix2")}));
 }
 
 TEST(UpdateValidatorManager, CallerWithAThreadReapingEveryChildGetsTheSameAnswers)
@@ -120,9 +120,12 @@ TEST(UpdateValidatorManager, DecodesArgumentsAsUtf8AndAsksAptEachQuestionOncePer
     ASSERT_EQ(calls.size(), 5);
     const QString decoded = QStringLiteral("Dir::Etc::sourcelist=/srv/\u00e9t\u00e9.list");
     const QStringList withArguments{QStringLiteral("-o"), decoded};
-    EXPECT_EQ(calls.at(0), QStringList{QStringLiteral("madison")} + withArguments + QStringList{QStringLiteral("orvel-version")});
-    EXPECT_EQ(calls.at(1), QStringList{QStringLiteral("showpkg")} + withArguments + QStringList{QStringLiteral("orvel-version:*")});
-    EXPECT_EQ(calls.at(2), QStringList{QStringLiteral("madison")} + withArguments + QStringList{QStringLiteral("orvel-version:*")});
+    EXPECT_EQ(calls.at(0),
+              QStringList{QStringLiteral("madison")} + withArguments + QStringList{QStringLiteral("orvel-version")});
+    EXPECT_EQ(calls.at(1),
+              QStringList{QStringLiteral("showpkg")} + withArguments + QStringList{QStringLiteral("orvel-version:*")});
+    EXPECT_EQ(calls.at(2),
+              QStringList{QStringLiteral("madison")} + withArguments + QStringList{QStringLiteral("orvel-version:*")});
     EXPECT_EQ(calls.at(3).mid(0, 3), QStringList{QStringLiteral("indextargets")} + withArguments);
     EXPECT_EQ(calls.at(4), QStringList{QStringLiteral("policy")} + withArguments);
     // A later check() is a new verdict: apt is asked again, once.
@@ -130,8 +133,9 @@ TEST(UpdateValidatorManager, DecodesArgumentsAsUtf8AndAsksAptEachQuestionOncePer
     QStringList again;
     for (const QStringList& call : fake.calls().mid(5))
         again << call.first();
-    EXPECT_EQ(again, (QStringList{QStringLiteral("indextargets"), QStringLiteral("policy"), QStringLiteral("showpkg"),
-                                  QStringLiteral("madison")}));
+    EXPECT_EQ(again,
+              (QStringList{QStringLiteral("indextargets"), QStringLiteral("policy"), QStringLiteral("showpkg"),
+                           QStringLiteral("madison")}));
 
     // A NUL byte is kept, so that argument is never run cut short: the
     // hotfix query fails and the manager refuses.
@@ -170,7 +174,8 @@ TEST(UpdateValidatorManager, RefusalsNameVersionRuleAndSourcesOfEveryRefusedVers
     // it offers the major jump too.
     AptWorld world(QStringLiteral("1.7.2"),
                    {{QStringLiteral("main"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.7.5")}},
-                    {QStringLiteral("next"), QStringLiteral("1.8.0"),
+                    {QStringLiteral("next"),
+                     QStringLiteral("1.8.0"),
                      {QStringLiteral("1.0+v1.8.0"), QStringLiteral("1.0+v2.7.0")}},
                     {QStringLiteral("fix"), QStringLiteral("1.6.0.hotfix1"), {QStringLiteral("1.0+v1.8.0")}}});
     const QString next = world.url(QStringLiteral("next"));
@@ -185,10 +190,18 @@ TEST(UpdateValidatorManager, RefusalsNameVersionRuleAndSourcesOfEveryRefusedVers
     const QVector<Refusal> expected{
         {QStringLiteral("linear"), QStringLiteral("major-version-changed"), QStringLiteral("1.8.0"), installed,
          sorted({next, fix}), QStringLiteral("1.8.0 changes the major version of the installed 1.7.2")},
-        {QStringLiteral("linear"), QStringLiteral("design-version-changed"), QStringLiteral("2.7.0"), installed, {next},
+        {QStringLiteral("linear"),
+         QStringLiteral("design-version-changed"),
+         QStringLiteral("2.7.0"),
+         installed,
+         {next},
          QStringLiteral("2.7.0 changes the design version of the installed 1.7.2")},
-        {QStringLiteral("hotfix"), QStringLiteral("hotfix-not-allowed"), QStringLiteral("1.6.0.hotfix1"), installed,
-         {fix}, QStringLiteral("1.6.0.hotfix1 is a hotfix of neither the installed 1.7.2 nor an offered regular release")},
+        {QStringLiteral("hotfix"),
+         QStringLiteral("hotfix-not-allowed"),
+         QStringLiteral("1.6.0.hotfix1"),
+         installed,
+         {fix},
+         QStringLiteral("1.6.0.hotfix1 is a hotfix of neither the installed 1.7.2 nor an offered regular release")},
     };
     const QVector<Refusal> refusals = manager.getRefusals();
     ASSERT_EQ(refusals.size(), expected.size());
@@ -209,7 +222,8 @@ TEST(UpdateValidatorManager, RefusalsNameVersionRuleAndSourcesOfEveryRefusedVers
 
 TEST(UpdateValidatorManager, FailedQueriesAreRefusalsWithoutVersionOrSource)
 {
-    AptWorld world(QStringLiteral("1.7.2"), {{QStringLiteral("next"), QStringLiteral("1.8.0"), {QStringLiteral("1.0+v1.8.0")}}});
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("next"), QStringLiteral("1.8.0"), {QStringLiteral("1.0+v1.8.0")}}});
     world.breakSourcesList();
     UpdateValidatorManager manager(nullptr, QStringList());
     EXPECT_FALSE(manager.check());
@@ -275,14 +289,15 @@ TEST(UpdateValidatorManager, RequestedVersionsAreJudgedByBothChecksAndNamedByThe
         judged << QStringLiteral("%1 %2 %3").arg(refusal.rule, refusal.version, refusal.sources.join(QLatin1Char(',')));
     // A version that a source apt lists offers is named by that source
     // alone, and judged once.
-    EXPECT_EQ(judged, (QStringList{QStringLiteral("major-version-changed 1.8.0 ") + next,
-                                   QStringLiteral("major-version-changed 1.9.0 ") + localJump,
-                                   QStringLiteral("hotfix-not-allowed 1.7.1.hotfix1 ") + localHotfix}));
+    EXPECT_EQ(judged,
+              (QStringList{QStringLiteral("major-version-changed 1.8.0 ") + next,
+                           QStringLiteral("major-version-changed 1.9.0 ") + localJump,
+                           QStringLiteral("hotfix-not-allowed 1.7.1.hotfix1 ") + localHotfix}));
     expectRefusalsAgreeWithSources(manager);
 
     // A requested regular release lets its own hotfix through, as an offered one does.
-    manager.setRequestedVersions({{QStringLiteral("1.7.1"), QStringLiteral("/srv/a.deb")},
-                                  {QStringLiteral("1.7.1.hotfix1"), localHotfix}});
+    manager.setRequestedVersions(
+        {{QStringLiteral("1.7.1"), QStringLiteral("/srv/a.deb")}, {QStringLiteral("1.7.1.hotfix1"), localHotfix}});
     EXPECT_FALSE(manager.check());
     EXPECT_EQ(manager.getRefusals().size(), 1);
     EXPECT_EQ(manager.getRefusals().at(0).version, QStringLiteral("1.8.0"));

@@ -13,8 +13,8 @@
 
 namespace {
 
-const QString parseKey = QStringLiteral(
-    "QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(const QStringList&) const");
+const QString parseKey =
+    QStringLiteral("QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(const QStringList&) const");
 
 // The base has no verdict of its own; this one accepts everything.
 class ProbeValidator : public UpdateValidator
@@ -43,11 +43,13 @@ Pairs sortedPairs(const QMultiHash<QString, QString>& map)
 TEST(UpdateValidator, CommandIsOnePipelineThatFailsWhenAnyStageFails)
 {
     const QString command = UpdateValidator::versionsWithSourcesCommand();
-    EXPECT_TRUE(command.startsWith(QStringLiteral("apt_args=(); set -o pipefail; ({ apt-get indextargets \"${apt_args[@]}\" ")));
+    EXPECT_TRUE(command.startsWith(
+        QStringLiteral("apt_args=(); set -o pipefail; ({ apt-get indextargets \"${apt_args[@]}\" ")));
     EXPECT_TRUE(command.contains(QStringLiteral("apt-cache policy \"${apt_args[@]}\"; } | awk ")));
-    EXPECT_TRUE(command.contains(QStringLiteral(" && { provided=$(apt-cache showpkg \"${apt_args[@]}\" 'orvel-version:*' ")));
-    EXPECT_TRUE(command.contains(
-        QStringLiteral("apt-cache madison \"${apt_args[@]}\" 'orvel-version:*' \"${providers[@]}\" 2>/dev/null; } | awk")));
+    EXPECT_TRUE(
+        command.contains(QStringLiteral(" && { provided=$(apt-cache showpkg \"${apt_args[@]}\" 'orvel-version:*' ")));
+    EXPECT_TRUE(command.contains(QStringLiteral(
+        "apt-cache madison \"${apt_args[@]}\" 'orvel-version:*' \"${providers[@]}\" 2>/dev/null; } | awk")));
     EXPECT_TRUE(command.endsWith(QStringLiteral("sed 's/^[^|]*+v//') | sort -u")));
 }
 
@@ -119,7 +121,8 @@ TEST(UpdateValidator, ReadsInstalledVersionAndKeepsArguments)
 TEST(UpdateValidator, FindsVersionsWithSourcesOfBothStagesInRealApt)
 {
     AptWorld world(QStringLiteral("1.7.2"),
-                   {{QStringLiteral("main"), QStringLiteral("1.7.5"),
+                   {{QStringLiteral("main"),
+                     QStringLiteral("1.7.5"),
                      {QStringLiteral("1.0+v1.7.5"), QStringLiteral("1.0+v1.7.5.16")}},
                     {QStringLiteral("hot"), QStringLiteral("1.7.5.hotfix1"), {QStringLiteral("2.0")}}});
     const QString main = world.url(QStringLiteral("main"));
@@ -128,11 +131,11 @@ TEST(UpdateValidator, FindsVersionsWithSourcesOfBothStagesInRealApt)
     ProbeValidator validator(log.logger(), {});
 
     const Pairs expected{
-        {QStringLiteral("1.7.5"), main},         // policy: release v= of main
-        {QStringLiteral("1.7.5"), main},         // madison: package 1.0+v1.7.5
-        {QStringLiteral("1.7.5.16"), main},      // madison
-        {QStringLiteral("1.7.5.hotfix1"), hot},  // policy
-        {QStringLiteral("2.0"), hot},            // madison, no "+v"
+        {QStringLiteral("1.7.5"), main}, // policy: release v= of main
+        {QStringLiteral("1.7.5"), main}, // madison: package 1.0+v1.7.5
+        {QStringLiteral("1.7.5.16"), main}, // madison
+        {QStringLiteral("1.7.5.hotfix1"), hot}, // policy
+        {QStringLiteral("2.0"), hot}, // madison, no "+v"
     };
     EXPECT_EQ(sortedPairs(validator.getVersionsWithSources()), expected);
     for (const QString& message : log.messages())
@@ -144,11 +147,12 @@ TEST(UpdateValidator, FailingStageOfTheCommandMakesTheSourcesUnknown)
     // Each stage alone: policy, madison, and output of the wrong shape.
     const QByteArray policy = " 500 file:/srv/a ./ Packages\n     release v=1.7.5,o=Orvel\n";
     const QByteArray madison = "orvel-version | 1.0+v1.7.6 | file:/srv/b ./ Packages\n";
-    for (const QString& failing : {QStringLiteral("policy"), QStringLiteral("madison"), QStringLiteral("header"),
-                                   QStringLiteral("shape")}) {
+    for (const QString& failing :
+         {QStringLiteral("policy"), QStringLiteral("madison"), QStringLiteral("header"), QStringLiteral("shape")}) {
         FakeAptCache fake;
         fake.setStdout(QStringLiteral("policy"), policy);
-        fake.setStdout(QStringLiteral("madison"), failing == QLatin1String("shape") ? "1.0+v1.7.6 file:/srv/b\n" : madison);
+        fake.setStdout(QStringLiteral("madison"),
+                       failing == QLatin1String("shape") ? "1.0+v1.7.6 file:/srv/b\n" : madison);
         if (failing == QLatin1String("header"))
             fake.setPolicyWithoutHeader();
         else if (failing != QLatin1String("shape"))
@@ -156,7 +160,8 @@ TEST(UpdateValidator, FailingStageOfTheCommandMakesTheSourcesUnknown)
         LogFile log(Logger::Error);
         ProbeValidator validator(log.logger(), {});
         EXPECT_TRUE(validator.getVersionsWithSources().isEmpty()) << failing.toStdString();
-        EXPECT_EQ(log.messages().value(0), QStringLiteral("Unable to get versions with sources")) << failing.toStdString();
+        EXPECT_EQ(log.messages().value(0), QStringLiteral("Unable to get versions with sources"))
+            << failing.toStdString();
     }
     FakeAptCache fake;
     fake.setStdout(QStringLiteral("policy"), policy);
@@ -198,8 +203,9 @@ TEST(UpdateValidator, OnlyAnAnswerGivenInFullCounts)
     EXPECT_EQ(validator.runShellCommand(QStringLiteral("printf 1.7.5"), QStringLiteral("failed")),
               QStringList{QStringLiteral("1.7.5")});
     EXPECT_EQ(validator.runShellCommand(QStringLiteral("echo 1.7.5; exit 0"), QStringLiteral("failed")), std::nullopt);
-    EXPECT_EQ(log.messages(),
-              (QStringList{QStringLiteral("failed"), QStringLiteral("the query ended without giving its whole answer")}));
+    EXPECT_EQ(
+        log.messages(),
+        (QStringList{QStringLiteral("failed"), QStringLiteral("the query ended without giving its whole answer")}));
 }
 
 TEST(UpdateValidator, SettersReplaceAndLogTheirValues)
@@ -215,9 +221,12 @@ TEST(UpdateValidator, SettersReplaceAndLogTheirValues)
     EXPECT_EQ(validator.currentVersion(), QStringLiteral("unlogged"));
     EXPECT_EQ(log.messages(),
               (QStringList{
-                  QStringLiteral("void UpdateValidator::setCurrentOrvelVersion(const QString&): current orvel version = 2.5.1"),
-                  QStringLiteral("void UpdateValidator::setAvailableVersions(const QStringList&): available orvel version = 2.5.2 2.6.0"),
-                  QStringLiteral("void UpdateValidator::setAvailableVersions(const QStringList&): available orvel version = "),
+                  QStringLiteral(
+                      "void UpdateValidator::setCurrentOrvelVersion(const QString&): current orvel version = 2.5.1"),
+                  QStringLiteral("void UpdateValidator::setAvailableVersions(const QStringList&): available orvel "
+                                 "version = 2.5.2 2.6.0"),
+                  QStringLiteral(
+                      "void UpdateValidator::setAvailableVersions(const QStringList&): available orvel version = "),
               }));
 }
 
@@ -234,8 +243,9 @@ TEST(UpdateValidator, TimedOutCommandIsKilledWithItsPipelineSlow)
     EXPECT_GE(timer.elapsed(), 29000);
     EXPECT_LT(timer.elapsed(), 40000);
 
-    EXPECT_EQ(log.messages(), (QStringList{QStringLiteral("Unable to get versions with sources"),
-                                           QStringLiteral("timed out after 30000 ms")}));
+    EXPECT_EQ(log.messages(),
+              (QStringList{QStringLiteral("Unable to get versions with sources"),
+                           QStringLiteral("timed out after 30000 ms")}));
     const QList<QByteArray> ids = fake.sleeperIds().split(' ');
     ASSERT_EQ(ids.size(), 2);
     EXPECT_FALSE(ProcessTable::exists(ids.at(0).toInt()));

@@ -24,8 +24,9 @@ std::unique_ptr<MetricsFile> MetricsFile::open(const std::string& path, std::str
         return failure(path + " names no file");
     const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return failure(directory + (errno == ELOOP || errno == ENOTDIR ? " is no directory (a symbolic link is not followed)"
-                                                                       : ": " + std::string(std::strerror(errno))));
+        return failure(directory
+                       + (errno == ELOOP || errno == ENOTDIR ? " is no directory (a symbolic link is not followed)"
+                                                             : ": " + std::string(std::strerror(errno))));
     struct stat status;
     std::string why;
     if (::fstat(fd, &status) != 0)
@@ -45,8 +46,7 @@ MetricsFile::MetricsFile(int directory, const std::string& name)
     : m_directory(directory)
     , m_name(name)
     , m_temporary("." + name + "." + std::to_string(::getpid()) + ".tmp")
-{
-}
+{ }
 
 MetricsFile::~MetricsFile()
 {
@@ -58,7 +58,8 @@ bool MetricsFile::write(const char* text, size_t size, int* failure) noexcept
     // Left by a writer that was killed outright: no other user can place
     // anything in this directory.
     ::unlinkat(m_directory, m_temporary.c_str(), 0);
-    const int fd = ::openat(m_directory, m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::openat(m_directory, m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         *failure = errno;
         return false;

@@ -149,14 +149,16 @@ int outputError(const QString& what, const QString& reason)
 // disk, a closed pipe).
 bool writeAll(FILE* stream, const QByteArray& bytes)
 {
-    return std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream) == static_cast<size_t>(bytes.size())
+    return std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream)
+        == static_cast<size_t>(bytes.size())
         && std::fflush(stream) == 0;
 }
 
 int print(const QString& text, int status)
 {
     if (!writeAll(stdout, text.toLocal8Bit()))
-        return outputError(translated(N_("cannot write to standard output")), QString::fromLocal8Bit(std::strerror(errno)));
+        return outputError(translated(N_("cannot write to standard output")),
+                           QString::fromLocal8Bit(std::strerror(errno)));
     return status;
 }
 
@@ -191,8 +193,8 @@ const char* const checkSuccessHeader =
 
 // The metrics that say that no verdict was reached, made before any signal
 // handler may need them.
-const std::string uncheckedMetrics = std::string(allowedHeader) + "orvel_update_allowed 0\n" + checkSuccessHeader
-    + "orvel_update_check_success 0\n";
+const std::string uncheckedMetrics =
+    std::string(allowedHeader) + "orvel_update_allowed 0\n" + checkSuccessHeader + "orvel_update_check_success 0\n";
 
 // The metrics file of --metrics-file, for the interrupt handler.
 MetricsFile* metricsFile = nullptr;
@@ -256,14 +258,15 @@ std::variant<Invocation, int> parseCommandLine(int argc, char** argv)
     const QCommandLineOption aptHookOption(QStringLiteral("apt-hook"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption, prometheusOption, metricsFileOption,
-                       aptHookOption, helpOption, versionOption});
+    parser.addOptions({logOption, levelOption, explainOption, whyOption, jsonOption, prometheusOption,
+                       metricsFileOption, aptHookOption, helpOption, versionOption});
 
     if (!parser.parse(QCoreApplication::arguments())) {
         const QStringList unknown = parser.unknownOptionNames();
         if (unknown.isEmpty())
             return usageError(parser.errorText());
-        const QString option = (unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + unknown.first();
+        const QString option =
+            (unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + unknown.first();
         // Most often an apt option given before "--".
         return usageError(substituted(N_("unknown option '%1'; apt's options go after '--', as in: "
                                          "orvel-update-check --why -- -o Key=Value"),
@@ -298,8 +301,8 @@ std::variant<Invocation, int> parseCommandLine(int argc, char** argv)
         if (parser.isSet(output))
             outputs << QStringLiteral("--") + output.names().first();
     if (outputs.size() > 1)
-        return usageError(substituted(N_("%1 and %2 cannot be combined: each chooses the output"),
-                                      {outputs.at(0), outputs.at(1)}));
+        return usageError(
+            substituted(N_("%1 and %2 cannot be combined: each chooses the output"), {outputs.at(0), outputs.at(1)}));
     if (parser.isSet(metricsFileOption) && parser.value(metricsFileOption).isEmpty())
         return usageError(translated(N_("--metrics-file needs a file name")));
     if (parser.isSet(explainOption) && parser.isSet(logOption))
@@ -328,12 +331,14 @@ std::variant<Invocation, int> parseCommandLine(int argc, char** argv)
 // Why the log at @p path cannot be written, or an empty string.
 QString logProblem(const QString& path)
 {
-    const int log = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    const int log =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
     if (log < 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     struct statfs where = {};
     // The kernel's own files open for writing and then take no line.
-    const bool kernels = ::fstatfs(log, &where) == 0 && (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC);
+    const bool kernels =
+        ::fstatfs(log, &where) == 0 && (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC);
     ::close(log);
     return kernels ? translated(N_("a file of the kernel's, which keeps no log")) : QString();
 }
@@ -394,12 +399,14 @@ int run(const Invocation& invocation)
     } else if (invocation.explain) {
         explanation = ::memfd_create("orvel-update-check-explanation", MFD_CLOEXEC);
         if (explanation < 0)
-            return outputError(translated(N_("cannot keep the explanation")), QString::fromLocal8Bit(std::strerror(errno)));
+            return outputError(translated(N_("cannot keep the explanation")),
+                               QString::fromLocal8Bit(std::strerror(errno)));
         const QString path = QStringLiteral("/proc/self/fd/%1").arg(explanation);
         // The logger reaches the file through /proc: without it, the
         // reasons would be lost in silence.
         if (::access(QFile::encodeName(path).constData(), W_OK) != 0)
-            return outputError(translated(N_("cannot keep the explanation")), QString::fromLocal8Bit(std::strerror(errno)));
+            return outputError(translated(N_("cannot keep the explanation")),
+                               QString::fromLocal8Bit(std::strerror(errno)));
         logger = std::make_shared<Logger>(path, Logger::Info);
     }
 

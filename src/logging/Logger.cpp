@@ -62,8 +62,7 @@ QString Logger::escaped(QString const& text)
 Logger::Logger(QString const& logFile, Logger::Level level)
     : m_logFile(logFile)
     , m_level(level)
-{
-}
+{ }
 
 void Logger::setLevel(Logger::Level level)
 {
@@ -97,8 +96,8 @@ void Logger::writeToFileIfSatisfied(QString const& message, Logger::Level level)
     if (m_logFile.isEmpty() || m_logFile.contains(QChar(0)))
         return;
     const QByteArray line = (QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                              + QLatin1String(" - ") + escaped(message) + QLatin1Char('\n'))
-                                 .toLocal8Bit();
+                             + QLatin1String(" - ") + escaped(message) + QLatin1Char('\n'))
+                                .toLocal8Bit();
     // Never blocks: a FIFO without a reader (ENXIO) or with a full buffer
     // loses the line. Appending needs no seek, so pipes and terminals work.
     // Not inherited by the children that the checks start.

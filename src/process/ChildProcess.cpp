@@ -83,8 +83,8 @@ int utf8SequenceAt(const QByteArray& bytes, int at)
 // they change what the pipelines do; the locale is set, not inherited.
 bool changesWhatChildrenPrint(const QByteArray& name)
 {
-    static const QByteArray dropped[] = {"LANG",     "LANGUAGE", "SHELLOPTS",  "BASHOPTS",      "BASH_ENV",
-                                         "ENV",      "CDPATH",   "GLOBIGNORE", "POSIXLY_CORRECT"};
+    static const QByteArray dropped[] = {"LANG", "LANGUAGE", "SHELLOPTS",  "BASHOPTS",       "BASH_ENV",
+                                         "ENV",  "CDPATH",   "GLOBIGNORE", "POSIXLY_CORRECT"};
     return name.startsWith("LC_") || name.startsWith("BASH_FUNC_")
         || std::find(std::begin(dropped), std::end(dropped), name) != std::end(dropped);
 }
@@ -154,8 +154,7 @@ QByteArray ChildProcess::bytesFromText(const QString& text, bool utf8)
     return bytes;
 }
 
-ChildProcess::Result ChildProcess::run(const QString& program, const QStringList& arguments,
-                                       int timeoutMs)
+ChildProcess::Result ChildProcess::run(const QString& program, const QStringList& arguments, int timeoutMs)
 {
     Result result;
     if (holdsNul(program) || std::any_of(arguments.cbegin(), arguments.cend(), holdsNul))
@@ -199,7 +198,8 @@ ChildProcess::Result ChildProcess::run(const QString& program, const QStringList
             result.timedOutAfterMs = timeoutMs;
             break;
         }
-        pollfd watched[3] = {{output.read.get(), POLLIN, 0}, {error.read.get(), POLLIN, 0}, {launch.exitNotifier(), POLLIN, 0}};
+        pollfd watched[3] = {
+            {output.read.get(), POLLIN, 0}, {error.read.get(), POLLIN, 0}, {launch.exitNotifier(), POLLIN, 0}};
         const int ready = ::poll(watched, 3, remaining);
         if (ready < 0 && errno != EINTR)
             break;

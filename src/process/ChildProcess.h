@@ -90,8 +90,7 @@ public:
      * to a program without being cut short; such a run is not started and
      * counts as failed.
      */
-    static Result run(const QString& program, const QStringList& arguments,
-                      int timeoutMs = DefaultTimeoutMs);
+    static Result run(const QString& program, const QStringList& arguments, int timeoutMs = DefaultTimeoutMs);
 
     /**
      * @p bytes as text that run() hands on as exactly these bytes again:

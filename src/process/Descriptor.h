@@ -14,8 +14,7 @@ class Descriptor
 public:
     explicit Descriptor(int fd = -1)
         : m_fd(fd)
-    {
-    }
+    { }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     ~Descriptor() { reset(); }

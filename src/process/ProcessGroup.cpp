@@ -84,8 +84,7 @@ bool readEntry(int procFd, const char* name, ProcessEntry& entry)
 
 // Calls @p visit for every process in /proc until it returns false. False
 // when /proc cannot be read.
-template <typename Visit>
-bool forEachProcess(Visit visit)
+template <typename Visit> bool forEachProcess(Visit visit)
 {
     const int proc = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (proc < 0)

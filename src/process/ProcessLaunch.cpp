@@ -27,12 +27,12 @@ struct ProcessLaunch::Shared {
     int input;
     int output;
     int error;
-    int lifeline;            // the supervisor's end of the pipe that tells its end
-    int descriptorLimit;     // descriptors to close where neither close_range() nor /proc is there
-    pid_t caller;            // this process: while it is the supervisor's parent, the run goes on
+    int lifeline; // the supervisor's end of the pipe that tells its end
+    int descriptorLimit; // descriptors to close where neither close_range() nor /proc is there
+    pid_t caller; // this process: while it is the supervisor's parent, the run goes on
     volatile int startError; // errno of a program that could not be started
     volatile int waitStatus; // the program's wait status, as the supervisor saw it
-    volatile int waited;     // 1 once waitStatus holds it
+    volatile int waited; // 1 once waitStatus holds it
 };
 
 namespace {
@@ -86,17 +86,17 @@ __attribute__((no_sanitize("address", "undefined"))) void closeAllBut(int keep, 
     }
     // Closing what was listed already does not disturb the listing: it goes
     // by descriptor number.
-    RawSyscall::forEachDirectoryEntry(directory, [keep, directory](const char* name)
-                                                     __attribute__((no_sanitize("address", "undefined"))) {
-                                                         if (*name < '0' || *name > '9')
-                                                             return true;
-                                                         long fd = 0;
-                                                         for (; *name >= '0' && *name <= '9'; ++name)
-                                                             fd = fd * 10 + (*name - '0');
-                                                         if (fd != keep && fd != directory)
-                                                             RawSyscall::call(SYS_close, fd);
-                                                         return true;
-                                                     });
+    RawSyscall::forEachDirectoryEntry(
+        directory, [ keep, directory ](const char* name) __attribute__((no_sanitize("address", "undefined"))) {
+            if (*name < '0' || *name > '9')
+                return true;
+            long fd = 0;
+            for (; *name >= '0' && *name <= '9'; ++name)
+                fd = fd * 10 + (*name - '0');
+            if (fd != keep && fd != directory)
+                RawSyscall::call(SYS_close, fd);
+            return true;
+        });
     call(SYS_close, directory);
 }
 
@@ -171,8 +171,7 @@ int descriptorLimit()
 // back at their defaults, the supervisor for good). A handler that ends our
 // children (ChildProcess::endChildrenOnInterrupt) then finds them in their
 // group and known to ProcessGroup.
-template <typename Start>
-void withSignalsBlocked(Start start)
+template <typename Start> void withSignalsBlocked(Start start)
 {
     sigset_t all;
     sigset_t previous;
@@ -192,8 +191,8 @@ constexpr size_t ProcessLaunch::MappingSize()
 ProcessLaunch::ProcessLaunch(const char* path, char* const* argv, char* const* environment, int input, int output,
                              int error)
 {
-    void* mapping = ::mmap(nullptr, MappingSize(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
-                           -1, 0);
+    void* mapping =
+        ::mmap(nullptr, MappingSize(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (mapping == MAP_FAILED)
         return;
     m_mapping = static_cast<char*>(mapping);

@@ -20,8 +20,8 @@ namespace RawSyscall {
 
 /// Returns the result, or -errno.
 __attribute__((no_sanitize("address", "undefined"), always_inline)) inline long call(long number, long first = 0,
-                                                                                      long second = 0, long third = 0,
-                                                                                      long fourth = 0, long fifth = 0)
+                                                                                     long second = 0, long third = 0,
+                                                                                     long fourth = 0, long fifth = 0)
 {
     long result;
     register long r10 asm("r10") = fourth;

@@ -25,32 +25,32 @@ template <typename Result, typename... Args>
 auto method(Result (UpdateValidatorManagerWrapperAptArgs::*function)(Args...))
 {
     return [function](UpdateValidatorManagerWrapperAptArgs* self, Args... args) -> Result {
-        if (!py::detail::get_object_handle(self, py::detail::get_type_info(typeid(UpdateValidatorManagerWrapperAptArgs))))
+        if (!py::detail::get_object_handle(self,
+                                           py::detail::get_type_info(typeid(UpdateValidatorManagerWrapperAptArgs))))
             throw py::type_error("UpdateValidatorAptArgs.__init__() has not been called");
         return (self->*function)(std::forward<Args>(args)...);
     };
 }
 
-const char* const initDoc =
-    "__init__(self, args: Sequence[Union[str, bytes]]) -> None\n"
-    "\n"
-    "Takes the apt arguments of the pending operation: apt's configuration options\n"
-    "as apt-cache takes them (-o Key=Value, -c FILE, -t RELEASE, ...), each a str or\n"
-    "bytes (bytes reach apt as they are).\n"
-    "\n"
-    "The constructor already does the work of asking: it reads the installed release\n"
-    "and asks apt, through apt-cache and apt-get, for the offered versions and the\n"
-    "releases of the configured sources (some tens of milliseconds, up to 30 seconds\n"
-    "per query when apt hangs). No logger exists yet, so what goes wrong then (apt's\n"
-    "errors included) is logged nowhere; it still shows in validate()'s answer and\n"
-    "in get_refusals() (rule \"versions-unknown\", with apt's first error line in\n"
-    "\"apt_error\"). A failing apt raises nothing: the update is refused.\n"
-    "\n"
-    "Raises TypeError for arguments that are not a list of str or bytes, and when\n"
-    "called a second time on the same object (make a new one for other arguments).\n"
-    "\n"
-    "Every method holds the interpreter lock while it runs, apt's queries included:\n"
-    "other Python threads (a GUI, a watchdog) wait until it returns.";
+const char* const initDoc = "__init__(self, args: Sequence[Union[str, bytes]]) -> None\n"
+                            "\n"
+                            "Takes the apt arguments of the pending operation: apt's configuration options\n"
+                            "as apt-cache takes them (-o Key=Value, -c FILE, -t RELEASE, ...), each a str or\n"
+                            "bytes (bytes reach apt as they are).\n"
+                            "\n"
+                            "The constructor already does the work of asking: it reads the installed release\n"
+                            "and asks apt, through apt-cache and apt-get, for the offered versions and the\n"
+                            "releases of the configured sources (some tens of milliseconds, up to 30 seconds\n"
+                            "per query when apt hangs). No logger exists yet, so what goes wrong then (apt's\n"
+                            "errors included) is logged nowhere; it still shows in validate()'s answer and\n"
+                            "in get_refusals() (rule \"versions-unknown\", with apt's first error line in\n"
+                            "\"apt_error\"). A failing apt raises nothing: the update is refused.\n"
+                            "\n"
+                            "Raises TypeError for arguments that are not a list of str or bytes, and when\n"
+                            "called a second time on the same object (make a new one for other arguments).\n"
+                            "\n"
+                            "Every method holds the interpreter lock while it runs, apt's queries included:\n"
+                            "other Python threads (a GUI, a watchdog) wait until it returns.";
 
 // The binding library ignores a second __init__ in silence, which would
 // leave the first arguments and verdict in place: it is a TypeError.
@@ -95,8 +95,7 @@ void registerClass(py::module_& module)
              "unknown): get_refusals() says which. The first call takes the sources from\n"
              "what apt answered to the constructor; each later call asks apt again.\n"
              "Raises nothing for a failing apt. Holds the interpreter lock throughout.")
-        .def("initLogger", method(&UpdateValidatorManagerWrapperAptArgs::initLogger), py::arg("path"),
-             py::arg("level"),
+        .def("initLogger", method(&UpdateValidatorManagerWrapperAptArgs::initLogger), py::arg("path"), py::arg("level"),
              "initLogger(self, path: Union[str, bytes], level: int) -> None\n"
              "\n"
              "Logs from now on (what validate() does; the constructor has run already) to\n"

@@ -30,8 +30,7 @@ pybind11::list toPython(const QStringList& texts)
 
 UpdateValidatorManagerWrapperAptArgs::UpdateValidatorManagerWrapperAptArgs(const std::vector<std::string>& aptArgs)
     : m_manager(std::shared_ptr<Logger>(), aptArgs)
-{
-}
+{ }
 
 bool UpdateValidatorManagerWrapperAptArgs::validate()
 {

@@ -4,7 +4,8 @@
 #include "HotfixValidator.h"
 
 namespace {
-const QString constructorName = QStringLiteral("HotfixValidator::HotfixValidator(std::shared_ptr<Logger>, const QStringList&)");
+const QString constructorName =
+    QStringLiteral("HotfixValidator::HotfixValidator(std::shared_ptr<Logger>, const QStringList&)");
 const QString checkName = QStringLiteral("virtual bool HotfixValidator::check()");
 const QString queryName = QStringLiteral("QStringList HotfixValidator::m_getAvailableVersion() const");
 const QString hotfixMarker = QStringLiteral("hotfix");
@@ -15,12 +16,11 @@ QString minorVersionOf(const QStringList& components)
 {
     return components.mid(0, 3).join(QLatin1Char('.'));
 }
-}
+} // namespace
 
 HotfixValidator::HotfixValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
     : HotfixValidator(std::move(logger), aptArgs, nullptr)
-{
-}
+{ }
 
 HotfixValidator::HotfixValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs,
                                  std::shared_ptr<AptAnswers> answers)
@@ -59,8 +59,8 @@ QStringList HotfixValidator::m_getAvailableVersion()
     for (const QString& line : *lines)
         versions << line.mid(line.indexOf(QLatin1Char(' ')) + 1);
     if (m_logger)
-        m_logger->debug(queryName, QStringLiteral("available orvel version (duplicated) = ")
-                                       + versions.join(QLatin1Char(' ')));
+        m_logger->debug(queryName,
+                        QStringLiteral("available orvel version (duplicated) = ") + versions.join(QLatin1Char(' ')));
     const QSet<QString> distinct(versions.cbegin(), versions.cend());
     return QStringList(distinct.cbegin(), distinct.cend());
 }

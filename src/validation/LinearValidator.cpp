@@ -10,16 +10,16 @@
 #include <QDeadlineTimer>
 
 namespace {
-const QString constructorName = QStringLiteral("LinearValidator::LinearValidator(std::shared_ptr<Logger>, const QStringList&)");
+const QString constructorName =
+    QStringLiteral("LinearValidator::LinearValidator(std::shared_ptr<Logger>, const QStringList&)");
 const QString checkName = QStringLiteral("virtual bool LinearValidator::check()");
 const QString package = QStringLiteral("orvel-version");
 const QString checkKind = QStringLiteral("linear");
-}
+} // namespace
 
 LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
     : LinearValidator(std::move(logger), aptArgs, nullptr)
-{
-}
+{ }
 
 LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs,
                                  std::shared_ptr<AptAnswers> answers)
@@ -108,15 +108,16 @@ bool LinearValidator::check()
         QString rule;
         Refusal::Part sentence;
         if (components.size() < 2 || components.at(1) != currentMajorVersion) {
-            logLine = QStringLiteral("Error: The versions of the available latest update is different, it's prohibited");
+            logLine =
+                QStringLiteral("Error: The versions of the available latest update is different, it's prohibited");
             rule = QStringLiteral("major-version-changed");
-            sentence = Refusal::sentence("%1 changes the major version of the installed %2",
-                                         {avail, installedForMessage()});
+            sentence =
+                Refusal::sentence("%1 changes the major version of the installed %2", {avail, installedForMessage()});
         } else if (components.at(0) != currentDesignVersion) {
             logLine = QStringLiteral("Error: The versions of the system design is different, it's prohibited");
             rule = QStringLiteral("design-version-changed");
-            sentence = Refusal::sentence("%1 changes the design version of the installed %2",
-                                         {avail, installedForMessage()});
+            sentence =
+                Refusal::sentence("%1 changes the design version of the installed %2", {avail, installedForMessage()});
         } else {
             continue;
         }

@@ -77,8 +77,7 @@ struct Refusal {
     }
     /// The sentences of @p parts, each format passed through @p translate
     /// (a QString from a QString) first, joined by "; ".
-    template <typename Translate>
-    static QString joined(const QVector<Part>& parts, Translate translate)
+    template <typename Translate> static QString joined(const QVector<Part>& parts, Translate translate)
     {
         QStringList sentences;
         for (const Part& part : parts)
@@ -86,8 +85,7 @@ struct Refusal {
         return sentences.join(QStringLiteral("; "));
     }
     /// message in another language: each format through @p translate.
-    template <typename Translate>
-    QString messageIn(Translate translate) const
+    template <typename Translate> QString messageIn(Translate translate) const
     {
         return parts.isEmpty() ? message : joined(parts, translate);
     }
@@ -104,9 +102,9 @@ struct Refusal {
 
     bool operator==(const Refusal& other) const
     {
-        return check == other.check && rule == other.rule && version == other.version
-            && installed == other.installed && sources == other.sources && message == other.message
-            && sourcesKnown == other.sourcesKnown && aptError == other.aptError;
+        return check == other.check && rule == other.rule && version == other.version && installed == other.installed
+            && sources == other.sources && message == other.message && sourcesKnown == other.sourcesKnown
+            && aptError == other.aptError;
     }
     bool operator!=(const Refusal& other) const { return !(*this == other); }
 };

@@ -13,8 +13,7 @@
 
 UpdateValidator::UpdateValidator(std::shared_ptr<Logger> logger, QStringList const& aptArgs)
     : UpdateValidator(std::move(logger), aptArgs, std::make_shared<AptAnswers>())
-{
-}
+{ }
 
 UpdateValidator::UpdateValidator(std::shared_ptr<Logger> logger, QStringList const& aptArgs,
                                  std::shared_ptr<AptAnswers> answers)
@@ -22,8 +21,7 @@ UpdateValidator::UpdateValidator(std::shared_ptr<Logger> logger, QStringList con
     , m_currentOrvelVersion(OrvelUpdateState::SystemVersion::getCurrentSystemVersion())
     , m_aptArgs(aptArgs)
     , m_answers(answers ? std::move(answers) : std::make_shared<AptAnswers>())
-{
-}
+{ }
 
 UpdateValidator::~UpdateValidator() = default;
 
@@ -41,8 +39,7 @@ void UpdateValidator::setAvailableVersions(QStringList const& versions)
     m_versionQueryFailed = false;
     if (m_logger)
         m_logger->debug(QStringLiteral("void UpdateValidator::setAvailableVersions(const QStringList&)"),
-                        QStringLiteral("available orvel version = ")
-                            + m_availableVersions.join(QLatin1Char(' ')));
+                        QStringLiteral("available orvel version = ") + m_availableVersions.join(QLatin1Char(' ')));
 }
 
 void UpdateValidator::setLogger(std::shared_ptr<Logger> logger)
@@ -61,8 +58,9 @@ void UpdateValidator::setRequestedVersions(QVector<QPair<QString, QString>> cons
             m_requestedSources.insert(entry.first, entry.second);
     }
     if (m_logger)
-        m_logger->debug(QStringLiteral("void UpdateValidator::setRequestedVersions(const QVector<QPair<QString, QString>>&)"),
-                        QStringLiteral("requested orvel version = ") + m_requestedVersions.join(QLatin1Char(' ')));
+        m_logger->debug(
+            QStringLiteral("void UpdateValidator::setRequestedVersions(const QVector<QPair<QString, QString>>&)"),
+            QStringLiteral("requested orvel version = ") + m_requestedVersions.join(QLatin1Char(' ')));
 }
 
 QString UpdateValidator::orvelVersionOf(QString const& packageVersion)
@@ -106,7 +104,8 @@ Refusal UpdateValidator::refusal(QString const& check, QString const& rule, QStr
 {
     if (m_currentOrvelVersion.isEmpty())
         parts << installedUnknownReason();
-    Refusal refusal{check, rule, version, m_currentOrvelVersion, {}, Refusal::joined(parts, [](const QString& f) { return f; })};
+    Refusal refusal{
+        check, rule, version, m_currentOrvelVersion, {}, Refusal::joined(parts, [](const QString& f) { return f; })};
     refusal.parts = parts;
     return refusal;
 }
@@ -137,7 +136,8 @@ namespace {
 
 bool isNumber(const QString& text)
 {
-    return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit() && c.unicode() < 0x80; });
+    return !text.isEmpty()
+        && std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit() && c.unicode() < 0x80; });
 }
 
 // Component by component; numbers as numbers (without limit on their
@@ -228,9 +228,9 @@ std::optional<QStringList> UpdateValidator::releases(QString const& failureMessa
 std::optional<QStringList> UpdateValidator::packages(QString const& failureMessage, int timeoutMs)
 {
     if (!m_answers->packages) {
-        m_answers->packages = runShellCommand(
-            aptArgumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ") + packageVersionsCommand(),
-            failureMessage, timeoutMs);
+        m_answers->packages = runShellCommand(aptArgumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ")
+                                                  + packageVersionsCommand(),
+                                              failureMessage, timeoutMs);
         if (!*m_answers->packages)
             m_answers->packagesError = m_lastQueryError;
     }
@@ -320,10 +320,11 @@ QString UpdateValidator::versionsWithSourcesCommand(QStringList const& aptArgs)
 std::optional<QMultiHash<QString, QString>> UpdateValidator::sourcesOfPackages(QStringList const& packages) const
 {
     const QString failure = QStringLiteral("Unable to get the sources of the packages");
-    const std::optional<QStringList> lines = runShellCommand(
-        aptArgumentsArray(m_aptArgs)
-            + QStringLiteral(R"(packages=(%1); apt-cache madison "${apt_args[@]}" "${packages[@]}")").arg(quotedForShell(packages)),
-        failure);
+    const std::optional<QStringList> lines =
+        runShellCommand(aptArgumentsArray(m_aptArgs)
+                            + QStringLiteral(R"(packages=(%1); apt-cache madison "${apt_args[@]}" "${packages[@]}")")
+                                  .arg(quotedForShell(packages)),
+                        failure);
     if (!lines)
         return std::nullopt;
     QMultiHash<QString, QString> sources;
@@ -332,7 +333,8 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::sourcesOfPackages(Q
             continue;
         const QVector<QStringRef> fields = line.splitRef(QLatin1Char('|'));
         if (fields.size() < 3) {
-            logQueryFailure(failure, QStringLiteral("apt-cache madison printed a line that is not package | version | source"));
+            logQueryFailure(failure,
+                            QStringLiteral("apt-cache madison printed a line that is not package | version | source"));
             return std::nullopt;
         }
         const QStringRef name = fields.at(0).trimmed();
@@ -397,7 +399,8 @@ QStringList UpdateValidator::getRawVersionsWithSources() const
 
 std::optional<QStringList> UpdateValidator::queryVersionsWithSources() const
 {
-    return runShellCommand(versionsWithSourcesCommand(m_aptArgs), QStringLiteral("Unable to get versions with sources"));
+    return runShellCommand(versionsWithSourcesCommand(m_aptArgs),
+                           QStringLiteral("Unable to get versions with sources"));
 }
 
 QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringList const& lines) const
@@ -414,7 +417,8 @@ QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringLi
         versionsWithSources.insert(version, source);
         if (m_logger)
             m_logger->debug(
-                QStringLiteral("QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(const QStringList&) const"),
+                QStringLiteral(
+                    "QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(const QStringList&) const"),
                 // One substitution pass, so that a "%1" inside a version
                 // cannot pull the source into the version's place.
                 QStringLiteral("Found: version=%1, source=%2").arg(version, source));
@@ -422,15 +426,16 @@ QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringLi
     return versionsWithSources;
 }
 
-std::optional<QStringList> UpdateValidator::runShellCommand(QString const& commandLine,
-                                                            QString const& failureMessage, int timeoutMs) const
+std::optional<QStringList> UpdateValidator::runShellCommand(QString const& commandLine, QString const& failureMessage,
+                                                            int timeoutMs) const
 {
     // Printed only once the whole command has succeeded; no repository can
     // place it after the command's own output.
     static const QString answerEnd = QStringLiteral("-- end of the answer --\n");
     ChildProcess::Result result;
     if (timeoutMs > 0)
-        result = ChildProcess::runShell(QStringLiteral("{ %1\n} && printf %s '%2'").arg(commandLine, answerEnd), timeoutMs);
+        result =
+            ChildProcess::runShell(QStringLiteral("{ %1\n} && printf %s '%2'").arg(commandLine, answerEnd), timeoutMs);
     // A query's steps share one period: when it runs out, that period is
     // what the query took.
     if (timeoutMs <= 0 || result.timedOutAfterMs > 0)

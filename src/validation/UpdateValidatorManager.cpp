@@ -19,13 +19,11 @@ QStringList decodedUtf8(const std::vector<std::string>& arguments)
         decoded << ChildProcess::textFromBytes(QByteArray(argument.data(), static_cast<int>(argument.size())), true);
     return decoded;
 }
-}
+} // namespace
 
-UpdateValidatorManager::UpdateValidatorManager(std::shared_ptr<Logger> logger,
-                                               const std::vector<std::string>& aptArgs)
+UpdateValidatorManager::UpdateValidatorManager(std::shared_ptr<Logger> logger, const std::vector<std::string>& aptArgs)
     : UpdateValidatorManager(std::move(logger), decodedUtf8(aptArgs))
-{
-}
+{ }
 
 UpdateValidatorManager::UpdateValidatorManager(std::shared_ptr<Logger> logger, const QStringList& aptArgs)
 {

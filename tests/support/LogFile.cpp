@@ -38,8 +38,7 @@ QStringList LogFile::lines() const
 
 QStringList LogFile::messages() const
 {
-    static const QRegularExpression stamp(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d - "));
+    static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d - "));
     QStringList messages;
     for (const QString& line : lines()) {
         const QRegularExpressionMatch match = stamp.match(line);

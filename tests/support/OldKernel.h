@@ -17,4 +17,4 @@
 namespace OldKernel {
 /// False when the filter could not be installed or does not hold.
 bool simulate(int pidfdError = EINVAL);
-}
+} // namespace OldKernel

@@ -14,4 +14,4 @@ namespace ProcessTable {
 QList<pid_t> membersOfGroup(pid_t group, bool includeZombies = true);
 /// Whether a process with this id exists at all, zombie or not.
 bool exists(pid_t pid);
-}
+} // namespace ProcessTable

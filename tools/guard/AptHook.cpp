@@ -65,7 +65,7 @@ int passUnchecked(const QString& why, const std::shared_ptr<Logger>& logger)
                    .c_str(),
                stderr);
     SystemLog::send(LOG_NOTICE,
-                              toLocal(QStringLiteral("update guard off for this apt run (%1): nothing was checked").arg(reason)));
+                    toLocal(QStringLiteral("update guard off for this apt run (%1): nothing was checked").arg(reason)));
     if (logger)
         logger->warning(QStringLiteral("Update guard switched off for this apt run (%1)").arg(why));
     return UpdateAllowed;
@@ -147,10 +147,12 @@ int passBesideRefusedSources(const UpdateValidatorManager& manager, const Source
     QStringList escaped;
     for (const QString& source : qAsConst(sources))
         escaped << Logger::escaped(source);
-    const QString format = QStringLiteral("apt's sources (%1) offer refused versions; this run takes nothing from them");
+    const QString format =
+        QStringLiteral("apt's sources (%1) offer refused versions; this run takes nothing from them");
     QString text = translated("orvel-update-check: warning: ")
-        + Refusal::substituted(translated("apt's sources (%1) offer refused versions; this run takes nothing from them"),
-                               {escaped.join(QStringLiteral(", "))});
+        + Refusal::substituted(
+                       translated("apt's sources (%1) offer refused versions; this run takes nothing from them"),
+                       {escaped.join(QStringLiteral(", "))});
     RefusalText::Style style;
     style.title = false;
     style.detailIndent = QStringLiteral("    ");
@@ -197,14 +199,15 @@ int AptHook::judge(const AptHookRequest& request)
         return UpdateAllowed;
 
     const std::string logPath = request.value("Orvel::Update-Guard::Log");
-    const std::shared_ptr<Logger> logger = logPath.empty() ? nullptr : std::make_shared<Logger>(fromLocal(logPath), Logger::Info);
+    const std::shared_ptr<Logger> logger =
+        logPath.empty() ? nullptr : std::make_shared<Logger>(fromLocal(logPath), Logger::Info);
     if (request.guardIsOff())
         return passUnchecked(QStringLiteral("Orvel::Update-Guard=false"), logger);
     const std::string missingSwitch = request.missingSwitchFile();
     if (!missingSwitch.empty())
-        return passUnchecked(QStringLiteral("%1 is missing: the package orvel-update-guard was removed")
-                                 .arg(fromLocal(missingSwitch)),
-                             logger);
+        return passUnchecked(
+            QStringLiteral("%1 is missing: the package orvel-update-guard was removed").arg(fromLocal(missingSwitch)),
+            logger);
     if (!request.scopeIsKnown()) {
         GuardMessages::refuseConfiguration(toLocal(Refusal::substituted(
             translated("Orvel::Update-Guard::Scope is \"%1\"; it must be \"sources\", \"all\" or \"orvel-version\""),
@@ -223,15 +226,14 @@ int AptHook::judge(const AptHookRequest& request)
         std::string error;
         const std::optional<ArchiveControl> control = ArchiveControl::read(action.action, &error);
         if (!control)
-            return refuse(toLocal(Logger::escaped(
-                QStringLiteral(": the archive %1 cannot be read: %2").arg(file, fromBytes(error)))));
+            return refuse(toLocal(
+                Logger::escaped(QStringLiteral(": the archive %1 cannot be read: %2").arg(file, fromBytes(error)))));
         const bool sameArchitecture = action.newArchitecture.empty() || action.newArchitecture == control->architecture;
         if (control->package != action.package || control->version != action.newVersion || !sameArchitecture)
             return refuse(toLocal(Logger::escaped(
                 QStringLiteral(": the archive %1 holds %2 %3 (%4), not the %5 %6 that apt's index names for it")
                     .arg(file, fromBytes(control->package), fromBytes(control->version),
-                         fromBytes(control->architecture), fromBytes(action.package),
-                         fromBytes(action.newVersion)))));
+                         fromBytes(control->architecture), fromBytes(action.package), fromBytes(action.newVersion)))));
         for (const std::string& version : control->versionsOf("orvel-version"))
             requested.append({UpdateValidator::orvelVersionOf(fromBytes(version)), file});
     }

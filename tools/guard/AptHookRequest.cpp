@@ -3,7 +3,6 @@
 
 #include "AptHookRequest.h"
 
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -167,8 +166,8 @@ int AptHookRequest::inputDescriptor(std::string* error)
     if (flags != -1 && (flags & O_ACCMODE) != O_WRONLY)
         return static_cast<int>(number);
     if (error)
-        *error = "APT_HOOK_INFO_FD is \"" + text.substr(0, 20) + "\", which names no descriptor open for reading: "
-            + "apt's request cannot be read";
+        *error = "APT_HOOK_INFO_FD is \"" + text.substr(0, 20)
+            + "\", which names no descriptor open for reading: " + "apt's request cannot be read";
     return -1;
 }
 
@@ -211,8 +210,7 @@ std::string AptHookRequest::missingSwitchFile() const
 {
     const std::string enabledBy = value(guardKey + "::Enabled-By");
     struct stat status;
-    return !enabledBy.empty() && ::stat(enabledBy.c_str(), &status) != 0 && errno == ENOENT ? enabledBy
-                                                                                          : std::string();
+    return !enabledBy.empty() && ::stat(enabledBy.c_str(), &status) != 0 && errno == ENOENT ? enabledBy : std::string();
 }
 
 bool AptHookRequest::guardHasNothingToDo() const

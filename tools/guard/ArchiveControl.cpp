@@ -60,8 +60,8 @@ std::optional<ArchiveControl> ArchiveControl::read(const std::string& path, std:
     while (next != end) {
         Provided provided;
         unsigned int comparison = 0;
-        next = debListParser::ParseDepends(next, end, provided.package, provided.version, comparison, false, false,
-                                           false);
+        next =
+            debListParser::ParseDepends(next, end, provided.package, provided.version, comparison, false, false, false);
         if (!next)
             return failure("its Provides field cannot be read");
         if (!provided.package.empty())

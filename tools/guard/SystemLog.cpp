@@ -9,8 +9,8 @@
 #include <syslog.h>
 
 namespace {
-void ignoreAlarm(int) {}
-}
+void ignoreAlarm(int) { }
+} // namespace
 
 void SystemLog::send(int priority, const std::string& line)
 {
