@@ -4,6 +4,7 @@
 #include "WexAdmin/PackageManager.h"
 
 #include "ChildProcess.h"
+#include "MadisonLine.h"
 
 #include <QSet>
 
@@ -16,15 +17,14 @@ QStringList PackageManager::getAvailableVersionsList(const QString& package, con
     if (!result.succeeded)
         return {};
 
-    // Lines read "<package> | <version> | <source> <dist> <type>".
     QStringList versions;
     QSet<QString> seen;
     const QString output = result.standardOutputText();
-    for (const QStringRef& line : output.splitRef(QLatin1Char('\n'))) {
-        const QVector<QStringRef> fields = line.split(QLatin1Char('|'));
-        if (fields.size() < 2 || fields.at(0).trimmed() != package)
+    for (const QStringRef& text : output.splitRef(QLatin1Char('\n'))) {
+        const std::optional<MadisonLine> line = MadisonLine::parse(text);
+        if (!line || line->package != package)
             continue;
-        QString version = fields.at(1).trimmed().toString();
+        QString version = line->version;
         const int marker = version.lastIndexOf(QLatin1String("+v"));
         if (marker >= 0)
             version.remove(0, marker + 2);

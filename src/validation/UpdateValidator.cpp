@@ -4,6 +4,7 @@
 #include "UpdateValidator.h"
 
 #include "ChildProcess.h"
+#include "MadisonLine.h"
 
 #include <OrvelUpdateState/SystemVersion.h>
 
@@ -328,19 +329,16 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::sourcesOfPackages(Q
     if (!lines)
         return std::nullopt;
     QMultiHash<QString, QString> sources;
-    for (const QString& line : *lines) {
-        if (line.isEmpty())
+    for (const QString& text : *lines) {
+        if (text.isEmpty())
             continue;
-        const QVector<QStringRef> fields = line.splitRef(QLatin1Char('|'));
-        if (fields.size() < 3) {
+        const std::optional<MadisonLine> line = MadisonLine::parse(text);
+        if (!line) {
             logQueryFailure(failure,
                             QStringLiteral("apt-cache madison printed a line that is not package | version | source"));
             return std::nullopt;
         }
-        const QStringRef name = fields.at(0).trimmed();
-        const QStringRef source = fields.at(2).trimmed();
-        sources.insert(name.left(name.indexOf(QLatin1Char(':'))) + QLatin1Char(' ') + fields.at(1).trimmed(),
-                       source.left(source.indexOf(QLatin1Char(' '))).toString());
+        sources.insert(line->name() + QLatin1Char(' ') + line->version, line->source);
     }
     return sources;
 }
