@@ -36,7 +36,7 @@ set_target_properties(orvel-update-check-main PROPERTIES INSTALL_RPATH "$ORIGIN/
 
 install(TARGETS orvelupdatechecks
     EXPORT OrvelUpdateChecksTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
     PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvelupdatechecks COMPONENT development)
 # The stand-ins stand for platform libraries: only their runtime files, and
 # no part of the CMake package, which must work as well with the real ones.
@@ -73,7 +73,7 @@ install(CODE "
         set(_pydir \"\${CMAKE_INSTALL_PREFIX}/\${_pydir}\")
     endif()
     file(RELATIVE_PATH _target \"\${_pydir}\"
-         \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:orvelupdatechecks>\")
+         \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_SONAME_FILE_NAME:orvelupdatechecks>\")
     file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${_pydir}\")
     message(STATUS \"Installing: \$ENV{DESTDIR}\${_pydir}/${ORVELUPDATECHECKS_PYTHON_MODULE} -> \${_target}\")
     file(CREATE_LINK \"\${_target}\" \"\$ENV{DESTDIR}\${_pydir}/${ORVELUPDATECHECKS_PYTHON_MODULE}\" SYMBOLIC)
