@@ -20,7 +20,7 @@ QStringList RefusalText::lines(const Refusal& refusal, const Style& style)
     else if (refusal.sources.isEmpty() && !refusal.version.isEmpty())
         text << style.detailIndent + translated(N_("offered by no source that apt names"));
     for (const QString& source : refusal.sources)
-        text << style.detailIndent + Refusal::substituted(translated(N_("offered by %1")), {Logger::escaped(source)})
+        text << style.detailIndent + substituted(N_("offered by %1"), {Logger::escaped(source)})
                 + (style.afterSource ? style.afterSource(source) : QString());
     return text;
 }

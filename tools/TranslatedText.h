@@ -5,7 +5,10 @@
 
 #include "Translation.h"
 
+#include <Refusal.h>
+
 #include <QString>
+#include <QStringList>
 
 /// @p message in the admin's language where a translation exists, as
 /// Translation::text() gives it, for Qt's strings.
@@ -18,4 +21,10 @@ inline QString translated(const char* message)
 inline QString translatedFormat(const QString& format)
 {
     return translated(format.toUtf8().constData());
+}
+
+/// @p format translated, with %1 to %9 replaced by @p arguments.
+inline QString substituted(const char* format, const QStringList& arguments)
+{
+    return Refusal::substituted(translated(format), arguments);
 }

@@ -113,11 +113,6 @@ const char* const helpBlocks[] = {
        "         queries it had started\n"),
 };
 
-QString substituted(const char* format, const QStringList& arguments)
-{
-    return Refusal::substituted(translated(format), arguments);
-}
-
 QString helpText()
 {
     QStringList blocks;

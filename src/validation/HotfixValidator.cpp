@@ -99,7 +99,7 @@ bool HotfixValidator::check()
             Refusal::sentence("apt could not say which releases the sources announce, so no hotfix was checked "
                               "against the installed %1",
                               {installedForMessage()}),
-            m_answers->releasesError.isEmpty() ? m_lastQueryError : m_answers->releasesError);
+            m_answers->releasesError);
 
     const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
     const auto versionsWithSources = verdictVersionsWithSources();

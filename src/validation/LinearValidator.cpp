@@ -67,7 +67,7 @@ bool LinearValidator::check()
             Refusal::sentence("apt could not say which versions are offered, so none was compared with the "
                               "installed %1",
                               {installedForMessage()}),
-            m_answers->packagesError.isEmpty() ? m_lastQueryError : m_answers->packagesError);
+            m_answers->packagesError);
 
     // Nothing can keep the design and major version of a release that is
     // not known: refuse rather than compare with a stand-in.

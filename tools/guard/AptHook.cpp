@@ -58,9 +58,9 @@ QString said(const Refusal::Part& part, bool forPeople)
 int passUnchecked(const QString& why, const std::shared_ptr<Logger>& logger)
 {
     const QString reason = Logger::escaped(why);
-    std::fputs(toLocal(Refusal::substituted(translated("orvel-update-check: warning: the update guard is off for "
-                                                       "this apt run (%1): nothing was checked"),
-                                            {reason})
+    std::fputs(toLocal(substituted("orvel-update-check: warning: the update guard is off for "
+                                   "this apt run (%1): nothing was checked",
+                                   {reason})
                        + QLatin1Char('\n'))
                    .c_str(),
                stderr);
@@ -130,11 +130,31 @@ QString whereConfigured(const SourceFiles& files, const QString& source)
 {
     QStringList places;
     for (const auto& place : files.configuring(toLocal(source)))
-        places << Refusal::substituted(translated("%1, line %2"),
-                                       {Logger::escaped(fromLocal(place.first)), QString::number(place.second)});
+        places << substituted("%1, line %2", {Logger::escaped(fromLocal(place.first)), QString::number(place.second)});
     if (places.isEmpty())
         return QString();
-    return Refusal::substituted(translated(" (configured in %1)"), {places.join(QStringLiteral("; "))});
+    return substituted(" (configured in %1)", {places.join(QStringLiteral("; "))});
+}
+
+// The refusals as the guard shows them, each line after a line end: no
+// titles, the sources indented below the message with where they are
+// configured. @p configured, when given, learns whether any refused source
+// is configured somewhere (a local file is not).
+QString guardText(const QVector<Refusal>& refusals, const SourceFiles& files, bool* configured = nullptr)
+{
+    RefusalText::Style style;
+    style.title = false;
+    style.detailIndent = QStringLiteral("    ");
+    style.afterSource = [&files, configured](const QString& source) {
+        const QString where = whereConfigured(files, source);
+        if (configured && !where.isEmpty())
+            *configured = true;
+        return where;
+    };
+    QString text;
+    for (const Refusal& refusal : refusals)
+        text += QLatin1Char('\n') + RefusalText::lines(refusal, style).join(QLatin1Char('\n'));
+    return text;
 }
 
 // Lets a run that takes nothing from the refused sources go on, saying
@@ -147,20 +167,12 @@ int passBesideRefusedSources(const UpdateValidatorManager& manager, const Source
     QStringList escaped;
     for (const QString& source : qAsConst(sources))
         escaped << Logger::escaped(source);
-    const QString format =
-        QStringLiteral("apt's sources (%1) offer refused versions; this run takes nothing from them");
-    QString text = translated("orvel-update-check: warning: ")
-        + Refusal::substituted(
-                       translated("apt's sources (%1) offer refused versions; this run takes nothing from them"),
-                       {escaped.join(QStringLiteral(", "))});
-    RefusalText::Style style;
-    style.title = false;
-    style.detailIndent = QStringLiteral("    ");
-    style.afterSource = [&files](const QString& source) { return whereConfigured(files, source); };
-    for (const Refusal& refusal : manager.getRefusals())
-        text += QLatin1Char('\n') + RefusalText::lines(refusal, style).join(QLatin1Char('\n'));
+    const char* const warning = N_("apt's sources (%1) offer refused versions; this run takes nothing from them");
+    const QStringList named{escaped.join(QStringLiteral(", "))};
+    QString text = translated("orvel-update-check: warning: ") + substituted(warning, named);
+    text += guardText(manager.getRefusals(), files);
     std::fputs(toLocal(text + QLatin1Char('\n')).c_str(), stderr);
-    const QString line = Refusal::substituted(format, {escaped.join(QStringLiteral(", "))});
+    const QString line = Refusal::substituted(QString::fromLatin1(warning), named);
     SystemLog::send(LOG_WARNING, toLocal(QStringLiteral("update allowed: ") + line));
     if (logger)
         logger->warning(line);
@@ -209,9 +221,9 @@ int AptHook::judge(const AptHookRequest& request)
             QStringLiteral("%1 is missing: the package orvel-update-guard was removed").arg(fromLocal(missingSwitch)),
             logger);
     if (!request.scopeIsKnown()) {
-        GuardMessages::refuseConfiguration(toLocal(Refusal::substituted(
-            translated("Orvel::Update-Guard::Scope is \"%1\"; it must be \"sources\", \"all\" or \"orvel-version\""),
-            {Logger::escaped(fromLocal(request.scope()))})));
+        GuardMessages::refuseConfiguration(toLocal(
+            substituted("Orvel::Update-Guard::Scope is \"%1\"; it must be \"sources\", \"all\" or \"orvel-version\"",
+                        {Logger::escaped(fromLocal(request.scope()))})));
         return UpdateRefused;
     }
 
@@ -264,23 +276,13 @@ int AptHook::judge(const AptHookRequest& request)
     }
 
     // Repository text goes to apt's terminal: escaped.
-    QString reasons = Refusal::substituted(translated(" (installed Orvel release: %1):"),
-                                           {Logger::escaped(manager.getCurrentOrvelVersion())});
+    QString reasons =
+        substituted(" (installed Orvel release: %1):", {Logger::escaped(manager.getCurrentOrvelVersion())});
     std::vector<std::string> logLines;
     bool sourcesNamed = false;
-    RefusalText::Style style;
-    style.title = false;
-    style.detailIndent = QStringLiteral("    ");
-    style.afterSource = [&files, &sourcesNamed](const QString& source) {
-        const QString where = whereConfigured(files, source);
-        // A local file is no configured source to disable.
-        sourcesNamed = sourcesNamed || !where.isEmpty();
-        return where;
-    };
-    for (const Refusal& refusal : manager.getRefusals()) {
+    reasons += guardText(manager.getRefusals(), files, &sourcesNamed);
+    for (const Refusal& refusal : manager.getRefusals())
         logLines.push_back(toLocal(Logger::escaped(refusalLine(refusal))));
-        reasons += QLatin1Char('\n') + RefusalText::lines(refusal, style).join(QLatin1Char('\n'));
-    }
     for (const Refusal::Part& part : qAsConst(*stops)) {
         reasons += QStringLiteral("\n  ") + said(part, true);
         logLines.push_back(toLocal(Logger::escaped(QStringLiteral("update refused: ") + said(part, false))));
