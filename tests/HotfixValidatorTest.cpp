@@ -285,7 +285,7 @@ TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingStageRefuses)
         } else if (fault == FailingAptCache) {
             fake.setExitCode(QStringLiteral("policy"), 100);
         } else if (fault == FailingReader) {
-            QFile awk(failingAwk.filePath(QStringLiteral("awk")));
+            QFile awk(failingAwk.filePath(QStringLiteral("gawk")));
             ASSERT_TRUE(awk.open(QIODevice::WriteOnly));
             awk.write("#!/bin/sh\nexit 2\n");
             awk.close();

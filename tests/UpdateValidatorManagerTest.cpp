@@ -203,8 +203,17 @@ TEST(UpdateValidatorManager, RefusalsNameVersionRuleAndSourcesOfEveryRefusedVers
          {fix},
          QStringLiteral("1.6.0.hotfix1 is a hotfix of neither the installed 1.7.2 nor an offered regular release")},
     };
-    const QVector<Refusal> refusals = manager.getRefusals();
+    QVector<Refusal> refusals = manager.getRefusals();
     ASSERT_EQ(refusals.size(), expected.size());
+    // The same sources as the sources list names them: a flat repository's
+    // suite is "./".
+    for (Refusal& refusal : refusals) {
+        QStringList files;
+        for (const QString& source : qAsConst(refusal.sources))
+            files << source + QStringLiteral(" ./");
+        EXPECT_EQ(refusal.packageFiles, files);
+        refusal.packageFiles.clear();
+    }
     for (int i = 0; i < refusals.size(); ++i)
         EXPECT_TRUE(refusals.at(i) == expected.at(i))
             << i << ": " << refusals.at(i).rule.toStdString() << " " << refusals.at(i).version.toStdString() << " "
@@ -301,4 +310,22 @@ TEST(UpdateValidatorManager, RequestedVersionsAreJudgedByBothChecksAndNamedByThe
     EXPECT_FALSE(manager.check());
     EXPECT_EQ(manager.getRefusals().size(), 1);
     EXPECT_EQ(manager.getRefusals().at(0).version, QStringLiteral("1.8.0"));
+}
+
+TEST(UpdateValidatorManager, SourcesOfARunOfFiveThousandPackagesAreKnown)
+{
+    // 5,000 names of 60 characters: 300 KB, more than one argument of the
+    // kernel's (128 KiB) can hold. Those that no source offers are in no
+    // answer of madison's.
+    QStringList names;
+    for (int i = 0; i < 4999; ++i)
+        names << QStringLiteral("orvel-package-with-a-long-name-as-some-distributions-have-%1").arg(i, 4, 10, QLatin1Char('0'));
+    names << QStringLiteral("orvel-version");
+    AptWorld world(QStringLiteral("1.7.2"), {{QStringLiteral("main"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.7.5")}}});
+    UpdateValidatorManager manager(nullptr, QStringList());
+    const std::optional<QMultiHash<QString, QString>> sources = manager.sourcesOfPackages(names);
+    ASSERT_TRUE(sources);
+    EXPECT_EQ(sources->values(QStringLiteral("orvel-version 1.0+v1.7.5")),
+              QStringList{world.url(QStringLiteral("main")) + QStringLiteral(" ./")});
+    EXPECT_EQ(sources->size(), 1);
 }

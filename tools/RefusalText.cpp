@@ -19,7 +19,8 @@ QStringList RefusalText::lines(const Refusal& refusal, const Style& style)
         text << style.detailIndent + translated(N_("sources unknown: apt could not list them"));
     else if (refusal.sources.isEmpty() && !refusal.version.isEmpty())
         text << style.detailIndent + translated(N_("offered by no source that apt names"));
-    for (const QString& source : refusal.sources)
+    // By suite and component: one URL may serve allowed and refused ones.
+    for (const QString& source : refusal.packageFiles.isEmpty() ? refusal.sources : refusal.packageFiles)
         text << style.detailIndent + substituted(N_("offered by %1"), {Logger::escaped(source)})
                 + (style.afterSource ? style.afterSource(source) : QString());
     return text;

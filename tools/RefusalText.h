@@ -24,7 +24,8 @@ struct Style {
     bool title = true;
     /// Before the detail lines (the sources), after the message's "  ".
     QString detailIndent = QStringLiteral("  ");
-    /// What follows a source: where it is configured, for instance.
+    /// What follows a source ("URL dist", or a local file's path): where it
+    /// is configured, for instance.
     std::function<QString(const QString& source)> afterSource;
 };
 

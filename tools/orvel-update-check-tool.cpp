@@ -354,6 +354,8 @@ QString rendered(const Invocation& invocation, bool allowed, const UpdateValidat
                                               {QStringLiteral("version"), refusal.version},
                                               {QStringLiteral("installed"), refusal.installed},
                                               {QStringLiteral("sources"), QJsonArray::fromStringList(refusal.sources)},
+                                              {QStringLiteral("package_files"),
+                                               QJsonArray::fromStringList(refusal.packageFiles)},
                                               {QStringLiteral("message"), refusal.message},
                                               {QStringLiteral("sources_known"), refusal.sourcesKnown},
                                               {QStringLiteral("apt_error"), refusal.aptError}});

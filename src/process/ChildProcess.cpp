@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <poll.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -79,30 +80,47 @@ int utf8SequenceAt(const QByteArray& bytes, int at)
     return decoded.contains(QChar::ReplacementCharacter) ? 0 : length;
 }
 
-// bash reads these at its start (options, start-up files, functions), and
-// they change what the pipelines do; the locale is set, not inherited.
-bool changesWhatChildrenPrint(const QByteArray& name)
-{
-    static const QByteArray dropped[] = {"LANG", "LANGUAGE", "SHELLOPTS",  "BASHOPTS",       "BASH_ENV",
-                                         "ENV",  "CDPATH",   "GLOBIGNORE", "POSIXLY_CORRECT"};
-    return name.startsWith("LC_") || name.startsWith("BASH_FUNC_")
-        || std::find(std::begin(dropped), std::end(dropped), name) != std::end(dropped);
-}
-
-// This process's environment as children get it, read at every run: the
-// caller may change it between runs.
+// What a child inherits: an allowlist, so that nothing of the caller's that
+// bash, gawk, sed, sort or apt would read (TMOUT, GAWK_PERSIST_FILE, bash's
+// start-up file and options, a locale, ...) changes what a query answers.
+// PATH finds the programs, APT_CONFIG is the admin's apt, TMPDIR where apt
+// may put temporary files; the locale is set, not inherited.
 std::vector<QByteArray> childEnvironment()
 {
+    static const QByteArray kept[] = {"PATH=", "APT_CONFIG=", "TMPDIR="};
     std::vector<QByteArray> entries;
     for (char** entry = environ; entry && *entry; ++entry) {
         const QByteArray text(*entry);
-        if (!changesWhatChildrenPrint(text.left(text.indexOf('='))))
+        if (std::any_of(std::begin(kept), std::end(kept), [&text](const QByteArray& name) { return text.startsWith(name); }))
             entries.push_back(text);
     }
     // C: apt's own texts (the queries read them), and any byte a single
-    // character to awk, sed and sort, whatever the caller's locale.
+    // character to gawk, sed and sort, whatever the caller's locale.
     entries.push_back(QByteArrayLiteral("LC_ALL=C"));
     return entries;
+}
+
+// A descriptor that reads @p bytes from their start; -1 when it cannot be
+// made. Memory, not a pipe: no size limit, and nothing to write while the
+// child runs.
+int inputHolding(const QByteArray& bytes)
+{
+    Descriptor fd(::memfd_create("orvel-child-input", MFD_CLOEXEC));
+    if (!fd.isOpen())
+        return -1;
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t count = ::write(fd.get(), bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (count > 0)
+            done += count;
+        else if (count < 0 && errno != EINTR)
+            return -1;
+    }
+    if (::lseek(fd.get(), 0, SEEK_SET) != 0)
+        return -1;
+    // Never on 0, 1 or 2: the child moves its input there.
+    if (fd.get() <= STDERR_FILENO)
+        fd.reset(::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+    return fd.release();
 }
 
 std::vector<char*> pointersTo(std::vector<QByteArray>& words)
@@ -154,7 +172,8 @@ QByteArray ChildProcess::bytesFromText(const QString& text, bool utf8)
     return bytes;
 }
 
-ChildProcess::Result ChildProcess::run(const QString& program, const QStringList& arguments, int timeoutMs)
+ChildProcess::Result ChildProcess::run(const QString& program, const QStringList& arguments, int timeoutMs,
+                                       const QByteArray& input)
 {
     Result result;
     if (holdsNul(program) || std::any_of(arguments.cbegin(), arguments.cend(), holdsNul))
@@ -173,20 +192,22 @@ ChildProcess::Result ChildProcess::run(const QString& program, const QStringList
     std::vector<QByteArray> environment = childEnvironment();
     const std::vector<char*> environmentPointers = pointersTo(environment);
 
-    Pipe input;
+    // Without input, a pipe whose end the child finds at once.
+    Pipe empty;
+    Descriptor inputFd(input.isEmpty() ? -1 : inputHolding(input));
     Pipe output;
     Pipe error;
-    if (!input.open() || !output.open() || !error.open())
+    if ((input.isEmpty() ? !empty.open() : !inputFd.isOpen()) || !output.open() || !error.open())
         return result;
     const QDeadlineTimer deadline(timeoutMs);
-    ProcessLaunch launch(argv.front(), argv.data(), environmentPointers.data(), input.read.get(), output.write.get(),
-                         error.write.get());
+    ProcessLaunch launch(argv.front(), argv.data(), environmentPointers.data(),
+                         input.isEmpty() ? empty.read.get() : inputFd.get(), output.write.get(), error.write.get());
     if (!launch.started())
         return result;
-    // The supervisor has copies of its own. Nothing is ever written to the
-    // child: its input ends at once.
-    input.read.reset();
-    input.write.reset();
+    // The supervisor has copies of its own.
+    inputFd.reset();
+    empty.read.reset();
+    empty.write.reset();
     output.write.reset();
     error.write.reset();
 
@@ -226,9 +247,9 @@ ChildProcess::Result ChildProcess::run(const QString& program, const QStringList
     return result;
 }
 
-ChildProcess::Result ChildProcess::runShell(const QString& commandLine, int timeoutMs)
+ChildProcess::Result ChildProcess::runShell(const QString& commandLine, int timeoutMs, const QByteArray& input)
 {
-    return run(QStringLiteral("/usr/bin/bash"), {QStringLiteral("-c"), commandLine}, timeoutMs);
+    return run(QStringLiteral("/usr/bin/bash"), {QStringLiteral("-c"), commandLine}, timeoutMs, input);
 }
 
 namespace {

@@ -22,13 +22,11 @@
  * with SIGCHLD or other children, on every kernel from Linux 4.15 on; if the
  * caller dies, the supervisor ends the group (ProcessLaunch).
  *
- * Children run in this process's environment, except for what would change
- * what apt, bash and the text tools print rather than what they look at:
- * they run under LC_ALL=C (apt's own, untranslated texts, and bytes taken as
- * bytes), and without LANG, LANGUAGE, the other LC_ variables, bash's
- * start-up file, options and exported functions (BASH_ENV, ENV, SHELLOPTS,
- * BASHOPTS, BASH_FUNC_...), CDPATH, GLOBIGNORE or POSIXLY_CORRECT. PATH,
- * APT_CONFIG, proxies and the rest are inherited.
+ * Children get an environment of this class's making, not the caller's:
+ * PATH, APT_CONFIG and TMPDIR as the caller has them, and LC_ALL=C (apt's
+ * own, untranslated texts, and bytes taken as bytes). Nothing else the
+ * caller holds (a locale, bash's start-up file and options, TMOUT,
+ * GAWK_PERSIST_FILE, ...) reaches them.
  *
  * This is the only place in the project that starts child processes.
  */
@@ -82,15 +80,16 @@ public:
     /**
      * Runs @p program (looked up on PATH unless it contains a slash) with
      * @p arguments, in the environment described above and this process's
-     * working directory, with an input that ends at once and every signal
-     * at its default.
+     * working directory, with every signal at its default. Its standard
+     * input reads @p input, of any size, and then ends.
      *
      * Arguments are encoded with bytesFromText().
      * An argument or program text holding a NUL character cannot be handed
      * to a program without being cut short; such a run is not started and
      * counts as failed.
      */
-    static Result run(const QString& program, const QStringList& arguments, int timeoutMs = DefaultTimeoutMs);
+    static Result run(const QString& program, const QStringList& arguments, int timeoutMs = DefaultTimeoutMs,
+                      const QByteArray& input = QByteArray());
 
     /**
      * @p bytes as text that run() hands on as exactly these bytes again:
@@ -104,8 +103,9 @@ public:
     /// with @p utf8), with U+DC80 to U+DCFF as the bytes they stand for.
     static QByteArray bytesFromText(const QString& text, bool utf8 = false);
 
-    /// Runs "/usr/bin/bash -c @p commandLine".
-    static Result runShell(const QString& commandLine, int timeoutMs = DefaultTimeoutMs);
+    /// Runs "/usr/bin/bash -c @p commandLine" (with @p input, as run()).
+    static Result runShell(const QString& commandLine, int timeoutMs = DefaultTimeoutMs,
+                           const QByteArray& input = QByteArray());
 
     /**
      * For a program's main(), before it starts children: on SIGINT, SIGTERM

@@ -115,7 +115,9 @@ void registerClass(py::module_& module)
              "check (\"linear\" or \"hotfix\"), rule (\"major-version-changed\",\n"
              "\"design-version-changed\", \"hotfix-not-allowed\", \"versions-unknown\",\n"
              "\"installed-version-unknown\"), version, installed, message (str), sources\n"
-             "(list of str), sources_known (False when apt could not list the sources) and\n"
+             "(list of str: URLs), package_files (list of str: the same sources as\n"
+             "\"URL suite/component\"), sources_known (False when apt could not list the\n"
+             "sources) and\n"
              "apt_error (apt's first error line for \"versions-unknown\", else \"\").\n"
              "Runs nothing.");
     refuseSecondInit(type);

@@ -59,6 +59,7 @@ pybind11::list UpdateValidatorManagerWrapperAptArgs::getRefusalsList()
         entry["version"] = toPython(refusal.version);
         entry["installed"] = toPython(refusal.installed);
         entry["sources"] = toPython(refusal.sources);
+        entry["package_files"] = toPython(refusal.packageFiles);
         entry["message"] = toPython(refusal.message);
         entry["sources_known"] = pybind11::bool_(refusal.sourcesKnown);
         entry["apt_error"] = toPython(refusal.aptError);

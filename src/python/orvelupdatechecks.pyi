@@ -25,6 +25,7 @@ class UpdateValidatorAptArgs:
 
     def get_refusals(self) -> List[Dict[str, Union[str, bool, List[str]]]]:
         """Why the latest validate() refused: one dict per refused version, with the keys
-        check, rule, version, installed, message (str), sources (list of str) and
+        check, rule, version, installed, message (str), sources (list of str: URLs),
+        package_files (list of str: the same sources as "URL suite/component"),
         sources_known (bool: False when apt could not list the sources) and
         apt_error (str: apt's first error line for "versions-unknown")."""

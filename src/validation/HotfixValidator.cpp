@@ -53,11 +53,11 @@ QStringList HotfixValidator::m_getAvailableVersion()
         releases(QStringLiteral("Unable to get available versions for hotfix validation"));
     if (!lines)
         return {};
-    // "URL release" lines; an output without any release is one empty line.
+    // "FILE<tab>RELEASE" lines; an output without any release is one empty line.
     QStringList versions;
     versions.reserve(lines->size());
     for (const QString& line : *lines)
-        versions << line.mid(line.indexOf(QLatin1Char(' ')) + 1);
+        versions << line.mid(line.indexOf(QLatin1Char('\t')) + 1);
     if (m_logger)
         m_logger->debug(queryName,
                         QStringLiteral("available orvel version (duplicated) = ") + versions.join(QLatin1Char(' ')));

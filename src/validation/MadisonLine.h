@@ -19,6 +19,10 @@ struct MadisonLine {
     QString version;
     /// The source's URL: the third field up to its first space.
     QString source;
+    /// The package file's "URL dist": the third field's first two words
+    /// ("file:/srv/debian stable/main"), the source as apt's sources list
+    /// configures it.
+    QString packageFile;
 
     /// The package's name without its architecture.
     QString name() const { return package.left(package.indexOf(QLatin1Char(':'))); }

@@ -58,6 +58,11 @@ struct Refusal {
     QString aptError = QString();
     /// The sentences of message.
     QVector<Part> parts = {};
+    /// The same sources as apt's sources list names them, "URL dist" (a
+    /// suite and component, "file:/srv/debian next/main", or a flat
+    /// repository's "./"), sorted, each once: one URL may serve allowed and
+    /// refused suites. A local file is its path alone.
+    QStringList packageFiles = {};
 
     /// @p format with %1 to %9 replaced by @p arguments in one pass, so
     /// that an argument holding "%1" stays as it is.
@@ -103,7 +108,7 @@ struct Refusal {
     bool operator==(const Refusal& other) const
     {
         return check == other.check && rule == other.rule && version == other.version && installed == other.installed
-            && sources == other.sources && message == other.message && sourcesKnown == other.sourcesKnown
+            && sources == other.sources && packageFiles == other.packageFiles && message == other.message && sourcesKnown == other.sourcesKnown
             && aptError == other.aptError;
     }
     bool operator!=(const Refusal& other) const { return !(*this == other); }

@@ -120,15 +120,22 @@ void UpdateValidator::refuse(QString const& check, QString const& rule, QString 
     // request takes it from.
     if (offeredBy.isEmpty())
         offeredBy = m_requestedSources.values(version);
-    QSet<QString> sources(offeredBy.cbegin(), offeredBy.cend());
+    QSet<QString> packageFiles(offeredBy.cbegin(), offeredBy.cend());
+    QSet<QString> sources;
+    for (const QString& packageFile : qAsConst(packageFiles))
+        sources.insert(packageFile.left(packageFile.indexOf(QLatin1Char(' '))));
     m_invalidSources.unite(sources);
     for (const Refusal& refusal : qAsConst(m_refusals))
         if (refusal.version == version)
             return;
-    QStringList sorted(sources.cbegin(), sources.cend());
-    std::sort(sorted.begin(), sorted.end());
+    const auto sorted = [](const QSet<QString>& set) {
+        QStringList list(set.cbegin(), set.cend());
+        std::sort(list.begin(), list.end());
+        return list;
+    };
     Refusal refused = refusal(check, rule, version, parts);
-    refused.sources = sorted;
+    refused.sources = sorted(sources);
+    refused.packageFiles = sorted(packageFiles);
     refused.sourcesKnown = versionsWithSources.has_value();
     m_refusals.append(refused);
 }
@@ -216,6 +223,24 @@ QString UpdateValidator::releasesCommand() const
     return aptArgumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ") + policyReleasesCommand(true);
 }
 
+std::optional<std::pair<QString, QString>> UpdateValidator::versionAndSource(QStringView line)
+{
+    // The version ends at the first "|": a package version holds none. The
+    // source is apt's name of a package file ("URL dist arch Packages"),
+    // whose URL holds no space but may hold a "|".
+    const qsizetype bar = line.indexOf(QLatin1Char('|'));
+    if (bar < 0)
+        return std::nullopt;
+    return std::make_pair(line.left(bar).trimmed().toString(), line.mid(bar + 1).trimmed().toString());
+}
+
+QString UpdateValidator::packageFileName(QString const& description)
+{
+    const int first = description.indexOf(QLatin1Char(' '));
+    const int second = first < 0 ? -1 : description.indexOf(QLatin1Char(' '), first + 1);
+    return description.left(second);
+}
+
 std::optional<QStringList> UpdateValidator::releases(QString const& failureMessage)
 {
     if (!m_answers->releases) {
@@ -245,43 +270,52 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::verdictVersionsWith
     const std::optional<QStringList> packageLines = releaseLines ? packages(failure) : std::nullopt;
     if (!packageLines)
         return std::nullopt;
-    // The lines of versionsWithSourcesCommand(): "release|URL", then each
-    // package line with its version cut after "+v", each line once, sorted.
-    QStringList lines;
-    lines.reserve(releaseLines->size() + packageLines->size());
+    // The pairs of versionsWithSourcesCommand(): each release with the
+    // package file that announces it, then each package version cut after
+    // "+v" with its package file; each pair once.
+    QMultiHash<QString, QString> versionsWithSources;
+    const auto add = [this, &versionsWithSources](const QString& version, const QString& description) {
+        const QString packageFile = packageFileName(description);
+        if (versionsWithSources.contains(version, packageFile))
+            return;
+        versionsWithSources.insert(version, packageFile);
+        if (m_logger)
+            m_logger->debug(
+                QStringLiteral(
+                    "QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(const QStringList&) const"),
+                QStringLiteral("Found: version=%1, source=%2")
+                    .arg(version, packageFile.left(packageFile.indexOf(QLatin1Char(' ')))));
+    };
     for (const QString& line : *releaseLines) {
-        const int space = line.indexOf(QLatin1Char(' '));
-        if (space > 0)
-            lines << line.mid(space + 1) + QLatin1Char('|') + line.left(space);
+        // "FILE<tab>RELEASE": apt's name of a package file holds no tab.
+        const int tab = line.indexOf(QLatin1Char('\t'));
+        if (tab > 0)
+            add(line.mid(tab + 1), line.left(tab));
     }
-    for (const QString& line : *packageLines) {
-        const int bar = line.indexOf(QLatin1Char('|'));
-        const int marker = bar < 0 ? -1 : line.lastIndexOf(QLatin1String("+v"), bar - 1);
-        lines << (marker >= 0 ? line.mid(marker + 2) : line);
-    }
-    std::sort(lines.begin(), lines.end());
-    lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-    return parseVersionsWithSources(lines);
+    for (const QString& line : *packageLines)
+        if (const auto pair = versionAndSource(line))
+            add(orvelVersionOf(pair->first), pair->second);
+    return versionsWithSources;
 }
 
-QString UpdateValidator::policyReleasesCommand(bool urlFirst)
+QString UpdateValidator::policyReleasesCommand(bool fileFirst)
 {
     // First the package files that apt's sources configuration describes
     // (text no repository writes), then an empty line, then the policy.
     return QStringLiteral(
                R"({ apt-get indextargets "${apt_args[@]}" --format '$(DESCRIPTION)' 'Created-By: Packages' && echo && apt-cache policy "${apt_args[@]}"; } | )"
-               R"(awk -v urlFirst=%1 '!policy && $0 == "" {policy = 1; next} !policy {known[$0] = 1; next} )"
+               R"(gawk -v fileFirst=%1 '!policy && $0 == "" {policy = 1; next} !policy {known[$0] = 1; next} )"
                R"(/^Package files:/ {files = 1; inFiles = 1; next} )"
                R"(/^Pinned packages:/ {inFiles = 0} )"
                R"(inFiles && !file && /^ +release v=/ {print "apt-cache policy listed a release before any package file" > "/dev/stderr"; exit 5} )"
-               R"(inFiles && /^ -?[0-9]+ / {file = $0; sub(/^ -?[0-9]+ /, "", file); url = $2; after = 1; )"
+               R"(inFiles && /^ -?[0-9]+ / {file = $0; sub(/^ -?[0-9]+ /, "", file); after = 1; )"
                R"(if ((file in known) && seen[file]++) {print "apt-cache policy listed the package file " file " twice" > "/dev/stderr"; exit 5} next} )"
-               R"(after && url && match($0, /^ +release v=([^,]+)/, ver) {if (!(file in known)) )"
+               R"(after && file != "" && match($0, /^ +release v=([^,]+)/, ver) {if (!(file in known)) )"
                R"({print "apt-cache policy listed a release of a package file that no source describes: " file > "/dev/stderr"; exit 5} )"
-               R"(print (urlFirst ? url " " ver[1] : ver[1] "|" url)} )"
+               R"(print (fileFirst ? file "\t" ver[1] : ver[1] " | " file)} )"
                R"({after = 0} )"
                R"(END {if (!files) {print "apt-cache policy listed no package files" > "/dev/stderr"; exit 3}}')")
-        .arg(urlFirst ? 1 : 0);
+        .arg(fileFirst ? 1 : 0);
 }
 
 QString UpdateValidator::packageVersionsCommand()
@@ -292,18 +326,18 @@ QString UpdateValidator::packageVersionsCommand()
     // latter the version it provides in place of its own. A line of
     // madison's that is none of these fails the command.
     return QStringLiteral(
-        R"sh(provided=$(apt-cache showpkg "${apt_args[@]}" 'orvel-version:*' | awk '/^Package: / {reverse = 0} /^Reverse Provides: *$/ {reverse = 1; next} )sh"
+        R"sh(provided=$(apt-cache showpkg "${apt_args[@]}" 'orvel-version:*' | gawk '/^Package: / {reverse = 0} /^Reverse Provides: *$/ {reverse = 1; next} )sh"
         R"sh(reverse && NF == 4 && $3 == "(=" && $4 != ")" {sub(/\)$/, "", $4); print $1, $2, $4}') && )sh"
         R"sh(providers=() && while read -r provider _; do [ -z "$provider" ] || providers+=("$provider"); done <<<"$provided" && )sh"
         R"sh({ printf '%s\n\n' "$provided"; apt-cache madison "${apt_args[@]}" 'orvel-version:*' "${providers[@]}" 2>/dev/null; } | )sh"
-        R"sh(awk -F'|' '!madison && $0 == "" {madison = 1; next} )sh"
+        R"sh(gawk -F' [|] ' '!madison && $0 == "" {madison = 1; next} )sh"
         R"sh(!madison {split($0, p, " "); provides[p[1] " " p[2]] = provides[p[1] " " p[2]] " " p[3]; provider[p[1]] = 1; next} )sh"
         R"sh(NF == 0 {next} {name = $1; gsub(/^ +| +$/, "", name); version = $2; gsub(/^ +| +$/, "", version)} )sh"
         R"sh(NF < 3 || (name !~ /^orvel-version(:[^ ]+)?$/ && !(name in provider)) )sh"
         R"sh({print "apt-cache madison printed a line that is not package | version | source" > "/dev/stderr"; bad = 1; next} )sh"
-        R"sh(name ~ /^orvel-version(:|$)/ && !seen[version "|" $3]++ {print $2 "|" $3} )sh"
+        R"sh(name ~ /^orvel-version(:|$)/ && !seen[version " | " $3]++ {print version " | " $3} )sh"
         R"sh((name " " version) in provides {n = split(provides[name " " version], v, " "); )sh"
-        R"sh(for (i = 1; i <= n; ++i) if (!seen[v[i] "|" $3]++) print " " v[i] " |" $3} )sh"
+        R"sh(for (i = 1; i <= n; ++i) if (!seen[v[i] " | " $3]++) print v[i] " | " $3} )sh"
         R"sh(END {exit bad ? 4 : 0}')sh");
 }
 
@@ -321,11 +355,16 @@ QString UpdateValidator::versionsWithSourcesCommand(QStringList const& aptArgs)
 std::optional<QMultiHash<QString, QString>> UpdateValidator::sourcesOfPackages(QStringList const& packages) const
 {
     const QString failure = QStringLiteral("Unable to get the sources of the packages");
-    const std::optional<QStringList> lines =
-        runShellCommand(aptArgumentsArray(m_aptArgs)
-                            + QStringLiteral(R"(packages=(%1); apt-cache madison "${apt_args[@]}" "${packages[@]}")")
-                                  .arg(quotedForShell(packages)),
-                        failure);
+    // The names come on standard input, one per line, and xargs hands them
+    // to as many madison runs as the kernel's argument limit needs: a run of
+    // any size is judged.
+    QByteArray names;
+    for (const QString& package : packages)
+        names += ChildProcess::bytesFromText(package) + '\n';
+    const std::optional<QStringList> lines = runShellCommand(
+        aptArgumentsArray(m_aptArgs)
+            + QStringLiteral(R"(xargs -r -d '\n' bash -c 'exec -a apt-get apt-cache madison "$@"' apt-cache "${apt_args[@]}")"),
+        failure, ChildProcess::DefaultTimeoutMs, names);
     if (!lines)
         return std::nullopt;
     QMultiHash<QString, QString> sources;
@@ -338,7 +377,7 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::sourcesOfPackages(Q
                             QStringLiteral("apt-cache madison printed a line that is not package | version | source"));
             return std::nullopt;
         }
-        sources.insert(line->name() + QLatin1Char(' ') + line->version, line->source);
+        sources.insert(line->package + QLatin1Char(' ') + line->version, line->packageFile);
     }
     return sources;
 }
@@ -346,8 +385,11 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::sourcesOfPackages(Q
 QString UpdateValidator::aptArgumentsArray(QStringList const& aptArgs)
 {
     // Once, however many commands use them: a single argument to bash may
-    // not exceed 128 KiB.
-    return QStringLiteral("apt_args=(%1); ").arg(quotedForShell(aptArgs));
+    // not exceed 128 KiB. apt-cache runs under the name apt-get, so that it
+    // reads apt's configuration as the installer does: apt moves the
+    // settings of Binary::<the name it runs as> into its configuration.
+    return QStringLiteral(R"(apt_args=(%1); apt-cache() { (exec -a apt-get apt-cache "$@"); }; )")
+        .arg(quotedForShell(aptArgs));
 }
 
 QString UpdateValidator::helpOrVersionOption(QStringList const& aptArgs)
@@ -406,12 +448,11 @@ QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringLi
     QMultiHash<QString, QString> versionsWithSources;
     versionsWithSources.reserve(lines.size());
     for (const QString& line : lines) {
-        const QVector<QStringRef> fields = line.splitRef(QLatin1Char('|'));
-        if (fields.size() < 2)
+        const auto pair = versionAndSource(line);
+        if (!pair)
             continue;
-        const QString version = fields.at(0).trimmed().toString();
-        const QStringRef sourceField = fields.at(1).trimmed();
-        const QString source = sourceField.left(sourceField.indexOf(QLatin1Char(' '))).toString();
+        const QString& version = pair->first;
+        const QString source = pair->second.left(pair->second.indexOf(QLatin1Char(' ')));
         versionsWithSources.insert(version, source);
         if (m_logger)
             m_logger->debug(
@@ -425,7 +466,7 @@ QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringLi
 }
 
 std::optional<QStringList> UpdateValidator::runShellCommand(QString const& commandLine, QString const& failureMessage,
-                                                            int timeoutMs) const
+                                                            int timeoutMs, QByteArray const& input) const
 {
     // Printed only once the whole command has succeeded; no repository can
     // place it after the command's own output.
@@ -433,7 +474,8 @@ std::optional<QStringList> UpdateValidator::runShellCommand(QString const& comma
     ChildProcess::Result result;
     if (timeoutMs > 0)
         result =
-            ChildProcess::runShell(QStringLiteral("{ %1\n} && printf %s '%2'").arg(commandLine, answerEnd), timeoutMs);
+            ChildProcess::runShell(QStringLiteral("{ %1\n} && printf %s '%2'").arg(commandLine, answerEnd), timeoutMs,
+                                   input);
     // A query's steps share one period: when it runs out, that period is
     // what the query took.
     if (timeoutMs <= 0 || result.timedOutAfterMs > 0)

@@ -98,9 +98,11 @@ public:
 
     /**
      * The sources that offer @p packages ("name" or "name:architecture"),
-     * from one "apt-cache madison" with the apt arguments: each source URL
-     * under "name version", the name without its architecture. No value
-     * when apt could not say (logged), or printed a line of another shape.
+     * from "apt-cache madison" with the apt arguments: each package file's
+     * "URL dist" (MadisonLine::packageFile) under "package version", the
+     * package as madison names it ("name:architecture" for a foreign one).
+     * No value when apt could not say (logged), or printed a line of
+     * another shape.
      */
     std::optional<QMultiHash<QString, QString>> sourcesOfPackages(QStringList const& packages) const;
 
@@ -122,13 +124,14 @@ protected:
     /**
      * The version-to-source map of this verdict, made from apt's answers
      * (releases() and packages()) as versionsWithSourcesCommand() makes its
-     * lines; no value when either query failed.
+     * lines, but with each package file's "URL dist" (packageFileName()) as
+     * the source; no value when either query failed.
      */
     std::optional<QMultiHash<QString, QString>> verdictVersionsWithSources();
     /// Starts a check(): a validator that already checked against the
     /// current answers renews them, so that this check asks apt afresh.
     void beginCheck();
-    /// The "URL release" lines of this verdict (releasesCommand()), asked
+    /// The "FILE<tab>RELEASE" lines of this verdict (releasesCommand()), asked
     /// once; no value when the query failed (logged with @p failureMessage).
     std::optional<QStringList> releases(QString const& failureMessage);
     /// The "version | source" lines of this verdict (packageVersionsCommand()),
@@ -144,15 +147,22 @@ protected:
      * The shell pipeline that reads "apt-cache policy" with the apt
      * arguments of aptArgumentsArray() before it: for
      * each package file, the "v=" of the release line that directly follows
-     * its " NNN URI ..." line, printed as "version|URI" or, with
-     * @p urlFirst, as "URI version". A repository's own text can continue its release line
+     * its " NNN FILE" line: "RELEASE | FILE", or with @p fileFirst
+     * "FILE<tab>RELEASE" (FILE is apt's name of the package file, "URL dist
+     * arch Packages", which holds no tab). A repository's own text can continue its release line
      * with lines of any shape; so a package file counts only when apt's
      * sources configuration describes it ("apt-get indextargets"), and a
      * release of any other one, or a package file listed twice, fails the
      * pipeline (exit 5), as does output without a "Package files:" block
      * (exit 3): apt then answered another question.
      */
-    static QString policyReleasesCommand(bool urlFirst);
+    static QString policyReleasesCommand(bool fileFirst);
+    /// A version-source line split at its first "|": the version and the
+    /// source field, both trimmed; no value without "|".
+    static std::optional<std::pair<QString, QString>> versionAndSource(QStringView line);
+    /// "URL dist" of apt's name of a package file ("URL dist arch
+    /// Packages"): the source as apt's sources list configures it.
+    static QString packageFileName(QString const& description);
     /**
      * The shell pipeline that prints, in "apt-cache madison"'s shape
      * ("version | source ..."), the versions of orvel-version on every
@@ -164,7 +174,9 @@ protected:
      */
     static QString packageVersionsCommand();
     /// "apt_args=(...); ": @p aptArgs, each quoted, as the bash array that
-    /// the commands above hand to apt as "${apt_args[@]}".
+    /// the commands above hand to apt as "${apt_args[@]}"; and apt-cache as
+    /// a function that runs it under the name apt-get (its configuration,
+    /// Binary::apt-get included, is the installer's).
     static QString aptArgumentsArray(QStringList const& aptArgs);
 
     /// True when the arguments keep the queries from running
@@ -181,8 +193,10 @@ protected:
      * another code or stops short), logs @p failureMessage and why, and
      * returns no value.
      */
+    /// Runs @p commandLine (reading @p input) to its marked end; no value,
+    /// and the failure logged with @p failureMessage, when it fails.
     std::optional<QStringList> runShellCommand(QString const& commandLine, QString const& failureMessage,
-                                               int timeoutMs = 30000) const;
+                                               int timeoutMs = 30000, QByteArray const& input = QByteArray()) const;
 
     /// The error lines of a failed query: @p message, then each line of
     /// @p why (the child's standard error, or that it timed out).

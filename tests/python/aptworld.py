@@ -14,6 +14,18 @@ SUPPORT_DIR = os.environ.get(
     os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
 
 
+def fake_apt_path(settings):
+    """PATH with the fake apt-cache (and apt-get) first, linked into the
+    directory settings that describes what they do: the checks hand their
+    children no variable of the test's, so the fakes find their settings
+    where they are called from."""
+    for program in ("apt-cache", "apt-get"):
+        link = os.path.join(settings, program)
+        if not os.path.lexists(link):
+            os.symlink(os.path.join(SUPPORT_DIR, "fake-bin", program), link)
+    return settings + ":" + os.environ["PATH"]
+
+
 class AptWorld:
     """An apt world in a temporary directory.
 

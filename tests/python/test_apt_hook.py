@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import unittest
 
-from aptworld import AptWorld, SUPPORT_DIR
+from aptworld import AptWorld, SUPPORT_DIR, fake_apt_path
 
 TOOL = os.environ["ORVEL_UPDATE_CHECK"]
 PRIVATE_DEV_LOG = os.path.join(SUPPORT_DIR, "with-private-dev-log")
@@ -89,14 +89,9 @@ class AptHookTest(unittest.TestCase):
         with GuardedWorld([MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]) as world, \
                 tempfile.TemporaryDirectory() as calls:
             # apt-cache would record any call here.
-            os.environ["FAKE_APT_CACHE_DIR"] = calls
-            try:
-                result = world.apt_get("remove", "orvel-extra",
-                                       path=os.path.join(SUPPORT_DIR, "fake-bin") + ":" + os.environ["PATH"])
-            finally:
-                del os.environ["FAKE_APT_CACHE_DIR"]
+            result = world.apt_get("remove", "orvel-extra", path=fake_apt_path(calls))
             self.assertEqual(result.returncode, 0, result.stderr)
-            self.assertEqual(os.listdir(calls), [])
+            self.assertEqual([name for name in os.listdir(calls) if name.startswith("call.")], [])
             self.assertTrue(any("--remove" in call for call in world.dpkg_calls()))
 
     def test_override_lets_one_run_through_and_says_so(self):
@@ -176,7 +171,7 @@ class AptHookTest(unittest.TestCase):
                     if not passes and path is None:
                         # The remedy that keeps the gate, with the file that
                         # configures the source, before the override.
-                        self.assertIn(world.url("old-fix") + " (configured in %s/apt/sources.list, line 2)"
+                        self.assertIn(world.url("old-fix") + " ./ (configured in %s/apt/sources.list, line 2)"
                                       % world.dir, result.stderr)
                         self.assertLess(result.stderr.index("To keep the gate: disable the sources named above"),
                                         result.stderr.index("To install it anyway"))
@@ -405,9 +400,9 @@ class SystemLogTest(unittest.TestCase):
             self.assertEqual(len(lines), 2, lines)
             self.assertTrue(all(line.startswith("<12>") and " orvel-update-check[" in line for line in lines), lines)
             self.assertTrue(lines[0].endswith("update refused: 1.8.0 (linear, major-version-changed), installed 1.7.2, "
-                                              "offered by " + world.url("next")), lines[0])
+                                              "offered by " + world.url("next") + " ./"), lines[0])
             self.assertTrue(lines[1].endswith("update refused: 1.6.0.hotfix1 (hotfix, hotfix-not-allowed), "
-                                              "installed 1.7.2, offered by " + world.url("fix")), lines[1])
+                                              "installed 1.7.2, offered by " + world.url("fix") + " ./"), lines[1])
 
             off = world.apt_get("-o", "Orvel::Update-Guard=false", "install", "orvel-version", wrapper=wrapper)
             self.assertEqual(off.returncode, 0, off.stderr)

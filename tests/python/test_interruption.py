@@ -12,7 +12,7 @@ import tempfile
 import time
 import unittest
 
-from aptworld import SUPPORT_DIR, AptWorld
+from aptworld import SUPPORT_DIR, AptWorld, fake_apt_path
 
 TOOL = os.environ["ORVEL_UPDATE_CHECK"]
 
@@ -35,8 +35,7 @@ class SleepingAptCache:
         self.fake = tempfile.TemporaryDirectory()
         with open(os.path.join(self.fake.name, "sleep"), "w") as sleep:
             sleep.write("60")
-        self.env = dict(os.environ, FAKE_APT_CACHE_DIR=self.fake.name,
-                        PATH=os.path.join(SUPPORT_DIR, "fake-bin") + ":" + os.environ["PATH"])
+        self.env = dict(os.environ, PATH=fake_apt_path(self.fake.name))
         return self
 
     def apt_cache(self):

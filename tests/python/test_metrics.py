@@ -15,7 +15,7 @@ import threading
 import time
 import unittest
 
-from aptworld import SUPPORT_DIR, AptWorld
+from aptworld import SUPPORT_DIR, AptWorld, fake_apt_path
 
 TOOL = os.environ["ORVEL_UPDATE_CHECK"]
 SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
@@ -113,8 +113,8 @@ class MetricsWriterTest(unittest.TestCase):
         fake = tempfile.mkdtemp(dir=os.path.dirname(path))
         with open(os.path.join(fake, "sleep"), "w") as sleep:
             sleep.write("3\n")
-        env = dict(os.environ, ORVEL_UPDATE_METRICS_FILE=path, ORVEL_UPDATE_CHECK=TOOL, FAKE_APT_CACHE_DIR=fake,
-                   PATH=os.path.join(SUPPORT_DIR, "fake-bin") + ":" + os.environ["PATH"])
+        env = dict(os.environ, ORVEL_UPDATE_METRICS_FILE=path, ORVEL_UPDATE_CHECK=TOOL,
+                   PATH=fake_apt_path(fake))
         return subprocess.Popen([WRITER], env=env, stderr=subprocess.PIPE, universal_newlines=True,
                                 start_new_session=True)
 

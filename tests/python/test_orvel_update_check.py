@@ -10,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from aptworld import SUPPORT_DIR, AptWorld
+from aptworld import SUPPORT_DIR, AptWorld, fake_apt_path
 
 TOOL = os.environ["ORVEL_UPDATE_CHECK"]
 
@@ -61,7 +61,7 @@ class ToolTest(unittest.TestCase):
                 self.assertEqual(result.stdout.split("\n\n")[1].splitlines(),
                                  ["1.8.0 (linear, major-version-changed)",
                                   "  1.8.0 changes the major version of the installed 1.7.2",
-                                  "  offered by " + world.url("next")])
+                                  "  offered by " + world.url("next") + " ./"])
 
     def test_json_of_an_allowed_update(self):
         with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]):
@@ -77,7 +77,7 @@ class ToolTest(unittest.TestCase):
         # The rule's own line, then the version with its rule and source.
         self.assertEqual(reasons, [
             "Error: The versions of the available latest update is different, it's prohibited",
-            "update refused: 1.8.0 (linear, major-version-changed), installed 1.7.2, offered by " + world.url("next")])
+            "update refused: 1.8.0 (linear, major-version-changed), installed 1.7.2, offered by " + world.url("next") + " ./"])
 
     def test_apt_arguments_after_the_separator_reach_apt(self):
         # The world's sources list is empty; the argument points apt at a list
@@ -100,11 +100,12 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(why.returncode, 1)
         self.assertEqual(why.stdout, plain.stdout + "\n1.8.0 (linear, major-version-changed)\n"
                          "  1.8.0 changes the major version of the installed 1.7.2\n"
-                         "  offered by %s\n" % world.url("next"))
+                         "  offered by %s ./\n" % world.url("next"))
         self.assertEqual(json.loads(json_result.stdout), {
             "allowed": False, "installed": "1.7.2", "invalid_sources": [world.url("next")],
             "refusals": [{"check": "linear", "rule": "major-version-changed", "version": "1.8.0",
                           "installed": "1.7.2", "sources": [world.url("next")],
+                          "package_files": [world.url("next") + " ./"],
                           "message": "1.8.0 changes the major version of the installed 1.7.2",
                           "sources_known": True, "apt_error": ""}]})
 
@@ -202,8 +203,7 @@ class ToolTest(unittest.TestCase):
                     tempfile.TemporaryDirectory() as fake:
                 with open(os.path.join(fake, "sleep"), "w") as sleep:
                     sleep.write("60")
-                env = dict(os.environ, FAKE_APT_CACHE_DIR=fake,
-                           PATH=os.path.join(SUPPORT_DIR, "fake-bin") + ":" + os.environ["PATH"])
+                env = dict(os.environ, PATH=fake_apt_path(fake))
                 tool = subprocess.Popen([TOOL], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
                                         preexec_fn=default_signals)
                 pid_file = os.path.join(fake, "pid")

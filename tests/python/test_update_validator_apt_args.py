@@ -180,6 +180,10 @@ class VerdictTest(unittest.TestCase):
             self.assertEqual(checker.get_refusals(), [])
             self.assertIs(checker.validate(), False)
             refusals = checker.get_refusals()
+            # The same sources as the sources list names them (a flat
+            # repository's suite is "./").
+            for refusal in refusals:
+                self.assertEqual(refusal.pop("package_files"), [source + " ./" for source in refusal["sources"]])
             self.assertEqual(refusals, [
                 {"check": "linear", "rule": "major-version-changed", "version": "1.8.0", "installed": "1.7.2",
                  "sources": sorted([world.url("fix"), world.url("next")]),

@@ -12,8 +12,12 @@ FakeAptCache::FakeAptCache()
 {
     if (!m_dir.isValid())
         throw std::runtime_error("cannot create a temporary directory for the fake apt-cache");
-    m_environment.set("FAKE_APT_CACHE_DIR", QFile::encodeName(m_dir.path()));
-    m_environment.prependToPath(ORVEL_TEST_SUPPORT_DIR "/fake-bin");
+    // Linked into the settings directory, where they find their settings:
+    // the checks hand their children no variable of the test's.
+    for (const QString& program : {QStringLiteral("apt-cache"), QStringLiteral("apt-get")})
+        if (!QFile::link(QStringLiteral(ORVEL_TEST_SUPPORT_DIR "/fake-bin/") + program, m_dir.filePath(program)))
+            throw std::runtime_error("cannot link the fake apt-cache into its directory");
+    m_environment.prependToPath(QFile::encodeName(m_dir.path()));
 }
 
 void FakeAptCache::write(const QString& command, const QString& what, const QByteArray& content)

@@ -71,16 +71,71 @@ int passUnchecked(const QString& why, const std::shared_ptr<Logger>& logger)
     return UpdateAllowed;
 }
 
+// The package that @p action unpacks as madison names it: "name" for the
+// native architecture and for "all" (no architecture of apt's own), else
+// "name:architecture".
+QString madisonName(const AptHookRequest& request, const AptHookRequest::Action& action)
+{
+    const bool native = action.newArchitecture.empty() || action.newArchitecture == "all"
+        || action.newArchitecture == request.value("APT::Architecture");
+    return fromBytes(native ? action.package : action.package + ':' + action.newArchitecture);
+}
+
+// Stops a run that installs packages that take orvel-version over without
+// saying which release they bring (@p takeovers: "package version file"),
+// naming each with the sources that offer it, or its file.
+int refuseTakeovers(const QStringList& takeovers, const UpdateValidatorManager& manager)
+{
+    QStringList packages;
+    for (const QString& takeover : takeovers)
+        packages << takeover.section(QLatin1Char(' '), 0, 0);
+    // Only to name them: the run stops whatever apt says.
+    const std::optional<QMultiHash<QString, QString>> offered = manager.sourcesOfPackages(packages);
+    QString reasons = QStringLiteral(":");
+    std::vector<std::string> logLines;
+    for (const QString& takeover : takeovers) {
+        const QString packageVersion = takeover.section(QLatin1Char(' '), 0, 1);
+        QStringList sources = offered ? offered->values(packageVersion) : QStringList();
+        std::sort(sources.begin(), sources.end());
+        sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
+        if (sources.isEmpty())
+            sources << takeover.section(QLatin1Char(' '), 2);
+        const QStringList arguments{Logger::escaped(packageVersion), Logger::escaped(sources.join(QStringLiteral(", ")))};
+        const char* const format = N_("%1 from %2 replaces orvel-version without saying which Orvel release it "
+                                      "brings (no Provides: orvel-version (= VERSION))");
+        reasons += QStringLiteral("\n  ") + substituted(format, arguments);
+        logLines.push_back(toLocal(QStringLiteral("update refused: %1 (guard, takeover-without-version), offered by %2")
+                                       .arg(arguments.at(0), arguments.at(1))));
+    }
+    GuardMessages::refuse(toLocal(reasons), logLines,
+                          Translation::text("To keep the gate: have the package's owner state the release it brings, "
+                                            "or do not install it,\n  then run apt again."));
+    return UpdateRefused;
+}
+
+// The sources that offer refused versions, as apt's sources list names
+// them ("URL dist"), sorted, each once.
+QStringList refusedPackageFiles(const UpdateValidatorManager& manager)
+{
+    QStringList files;
+    for (const Refusal& refusal : manager.getRefusals())
+        for (const QString& file : refusal.packageFiles)
+            if (!files.contains(file))
+                files << file;
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 // Under Scope "sources": whether a refused verdict stops this run. No
-// value when the run takes nothing from a source that offers a refused
-// version; else the sentences to add to the reasons (none when the
-// refusal itself is about what this run installs, or a check could not be
-// made).
+// value when the run takes nothing from a source (URL, suite and
+// component) that offers a refused version; else the sentences to add to
+// the reasons (none when the refusal itself is about what this run
+// installs, or a check could not be made).
 std::optional<QVector<Refusal::Part>> whyThisRunStops(const AptHookRequest& request,
                                                       const UpdateValidatorManager& manager,
                                                       const QVector<QPair<QString, QString>>& requested)
 {
-    const QStringList refusedSources = manager.getAllInvalidSources();
+    const QStringList refusedSources = refusedPackageFiles(manager);
     for (const Refusal& refusal : manager.getRefusals()) {
         // Unknown versions or sources, or a refused version that no source
         // is named for: nothing tells what this run may take.
@@ -95,10 +150,8 @@ std::optional<QVector<Refusal::Part>> whyThisRunStops(const AptHookRequest& requ
     for (const AptHookRequest::Action& action : request.actions()) {
         if (!action.unpacks())
             continue;
-        const QString package = fromBytes(action.package);
-        // "all" is no architecture of apt's own: such a package is the native one.
-        const bool native = action.newArchitecture.empty() || action.newArchitecture == "all";
-        packages << (native ? package : package + QLatin1Char(':') + fromBytes(action.newArchitecture));
+        const QString package = madisonName(request, action);
+        packages << package;
         unpacked << package + QLatin1Char(' ') + fromBytes(action.newVersion);
     }
     const std::optional<QMultiHash<QString, QString>> offered = manager.sourcesOfPackages(packages);
@@ -129,7 +182,8 @@ std::optional<QVector<Refusal::Part>> whyThisRunStops(const AptHookRequest& requ
 QString whereConfigured(const SourceFiles& files, const QString& source)
 {
     QStringList places;
-    for (const auto& place : files.configuring(toLocal(source)))
+    // The file that configures the URL (suite and component aside).
+    for (const auto& place : files.configuring(toLocal(source.left(source.indexOf(QLatin1Char(' '))))))
         places << substituted("%1, line %2", {Logger::escaped(fromLocal(place.first)), QString::number(place.second)});
     if (places.isEmpty())
         return QString();
@@ -162,8 +216,7 @@ QString guardText(const QVector<Refusal>& refusals, const SourceFiles& files, bo
 int passBesideRefusedSources(const UpdateValidatorManager& manager, const SourceFiles& files,
                              const std::shared_ptr<Logger>& logger)
 {
-    QStringList sources = manager.getAllInvalidSources();
-    std::sort(sources.begin(), sources.end());
+    const QStringList sources = refusedPackageFiles(manager);
     QStringList escaped;
     for (const QString& source : qAsConst(sources))
         escaped << Logger::escaped(source);
@@ -188,8 +241,9 @@ QString AptHook::refusalLine(const Refusal& refusal)
                             refusal.installed.isEmpty() ? QStringLiteral("(unknown)") : refusal.installed);
     if (!refusal.sourcesKnown)
         line += QStringLiteral(", sources unknown: apt could not list them");
-    if (!refusal.sources.isEmpty())
-        line += QStringLiteral(", offered by ") + refusal.sources.join(QStringLiteral(", "));
+    const QStringList& sources = refusal.packageFiles.isEmpty() ? refusal.sources : refusal.packageFiles;
+    if (!sources.isEmpty())
+        line += QStringLiteral(", offered by ") + sources.join(QStringLiteral(", "));
     if (!refusal.aptError.isEmpty())
         line += QStringLiteral(", apt said: ") + refusal.aptError;
     return line;
@@ -231,6 +285,7 @@ int AptHook::judge(const AptHookRequest& request)
     // index can name one version for a file that holds another, and a
     // package of any name can take over orvel-version through Provides.
     QVector<QPair<QString, QString>> requested;
+    QStringList takeovers;
     for (const AptHookRequest::Action& action : request.actions()) {
         if (!action.unpacks())
             continue;
@@ -248,16 +303,23 @@ int AptHook::judge(const AptHookRequest& request)
                          fromBytes(control->architecture), fromBytes(action.package), fromBytes(action.newVersion)))));
         for (const std::string& version : control->versionsOf("orvel-version"))
             requested.append({UpdateValidator::orvelVersionOf(fromBytes(version)), file});
+        if (control->takesOverWithoutVersion("orvel-version"))
+            takeovers << madisonName(request, action) + QLatin1Char(' ') + fromBytes(action.newVersion)
+                    + QLatin1Char(' ') + file;
     }
-    if (request.scope() == "orvel-version" && requested.isEmpty())
-        return UpdateAllowed;
 
     QStringList arguments;
     // Byte for byte: a value that is not valid text still reaches apt as
     // apt gave it.
     for (const std::string& argument : request.aptArguments())
         arguments << fromBytes(argument);
+    if (takeovers.isEmpty() && request.scope() == "orvel-version" && requested.isEmpty())
+        return UpdateAllowed;
+
     UpdateValidatorManager manager(logger, arguments);
+    // In every scope: no check can judge a release that nobody names.
+    if (!takeovers.isEmpty())
+        return refuseTakeovers(takeovers, manager);
     // What apt is about to install is judged with what the sources offer: a
     // local .deb file is offered by no source.
     manager.setRequestedVersions(requested);

@@ -41,10 +41,27 @@ bool startsWith(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// apt's configuration keys are one key in any case of ASCII letters.
+bool sameKey(const std::string& key, const std::string& other)
+{
+    return key.size() == other.size()
+        && std::equal(key.cbegin(), key.cend(), other.cbegin(), [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+}
+
+bool keyStartsWith(const std::string& key, const std::string& prefix)
+{
+    return key.size() >= prefix.size() && sameKey(key.substr(0, prefix.size()), prefix);
+}
+
 bool isSourceSetting(const std::string& key)
 {
-    return key == "Dir" || startsWith(key, "Dir::") || key == "APT::Architecture" || key == "APT::Architectures"
-        || key == "APT::Architectures::";
+    return sameKey(key, "Dir") || keyStartsWith(key, "Dir::") || sameKey(key, "APT::Architecture")
+        || sameKey(key, "APT::Architectures") || sameKey(key, "APT::Architectures::");
 }
 
 std::vector<std::string> split(const std::string& text, char separator)
@@ -174,7 +191,7 @@ int AptHookRequest::inputDescriptor(std::string* error)
 std::string AptHookRequest::value(const std::string& key, const std::string& fallback) const
 {
     for (auto entry = m_configuration.crbegin(); entry != m_configuration.crend(); ++entry)
-        if (entry->first == key)
+        if (sameKey(entry->first, key))
             return entry->second;
     return fallback;
 }

@@ -64,6 +64,7 @@ public:
 
     int version() const { return m_version; }
     /// The last value of @p key in apt's configuration, or @p fallback.
+    /// Keys are compared as apt compares them: ASCII letters in any case.
     std::string value(const std::string& key, const std::string& fallback = std::string()) const;
     /// Whether @p key holds one of apt's words for false ("false", "no",
     /// "off", "disable", "without", "0", in any case); absent or any other

@@ -16,8 +16,9 @@ def refusal_line(refusal):
         line += ', sources unknown: apt could not list them'
     if refusal.get('apt_error'):
         line += ', apt said: ' + refusal['apt_error']
-    if refusal.get('sources'):
-        line += ' offered by ' + ', '.join(refusal['sources'])
+    sources = refusal.get('package_files') or refusal.get('sources')
+    if sources:
+        line += ' offered by ' + ', '.join(sources)
     return line
 
 

@@ -108,7 +108,12 @@ refusals:
       description: The package sources that offer it, sorted.
       type: list
       elements: str
-      sample: ["http://repo.orvel.example/next"]
+      sample: ["http://repo.orvel.example/orvel"]
+    package_files:
+      description: The same sources as apt's sources list names them, C(URL suite/component), sorted.
+      type: list
+      elements: str
+      sample: ["http://repo.orvel.example/orvel next/main"]
     sources_known:
       description: False when apt could not list which sources offer what (C(sources) is then empty).
       type: bool
