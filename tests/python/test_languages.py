@@ -95,7 +95,7 @@ class LanguageTest(unittest.TestCase):
             finally:
                 log.close()
             self.assertEqual(system_log["C"][0], "update refused: 1.8.0 (linear, major-version-changed), installed "
-                             "1.7.2, offered by " + world.url("next"))
+                             "1.7.2, offered by " + world.url("next") + " ./")
             self.assertEqual(system_log["de_DE.UTF-8"], system_log["C"])
             self.assertEqual(system_log["ru_RU.UTF-8"], system_log["C"])
 
