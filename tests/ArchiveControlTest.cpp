@@ -90,9 +90,10 @@ TEST(ArchiveControl, ReadsTheControlMemberThatDpkgReads)
         ar rc ../data-first.deb debian-binary data.tar.xz control.tar.xz
         ar rc ../no-data.deb debian-binary control.tar.xz
         ar rc ../control-first.deb control.tar.xz debian-binary data.tar.xz)");
-    const ChildProcess::Result made = ChildProcess::run(
-        QStringLiteral("bash"), {QStringLiteral("-c"), script, QStringLiteral("bash"), dir.path(),
-                                 QStringLiteral(ORVEL_TEST_SUPPORT_DIR "/make-deb")});
+    const ChildProcess::Result made =
+        ChildProcess::run(QStringLiteral("bash"),
+                          {QStringLiteral("-c"), script, QStringLiteral("bash"), dir.path(),
+                           QStringLiteral(ORVEL_TEST_SUPPORT_DIR "/make-deb")});
     ASSERT_TRUE(made.exitedCleanly()) << made.failureText().toStdString();
 
     const struct {
@@ -123,10 +124,10 @@ TEST(ArchiveControl, ReadsTheControlMemberThatDpkgReads)
     }
     // Every compressor dpkg writes control members with.
     for (const QString& compressor : {QStringLiteral("none"), QStringLiteral("gzip"), QStringLiteral("zstd")}) {
-        const ChildProcess::Result deb = ChildProcess::run(
-            QStringLiteral(ORVEL_TEST_SUPPORT_DIR "/make-deb"),
-            {QStringLiteral("-Z"), compressor, QStringLiteral("orvel-version"), QStringLiteral("1.0+v1.7.5"),
-             dir.filePath(QStringLiteral("x"))});
+        const ChildProcess::Result deb =
+            ChildProcess::run(QStringLiteral(ORVEL_TEST_SUPPORT_DIR "/make-deb"),
+                              {QStringLiteral("-Z"), compressor, QStringLiteral("orvel-version"),
+                               QStringLiteral("1.0+v1.7.5"), dir.filePath(QStringLiteral("x"))});
         std::string error;
         const std::optional<ArchiveControl> control =
             ArchiveControl::read(deb.standardOutputText().trimmed().toStdString(), &error);
@@ -144,7 +145,9 @@ TEST(ArchiveControl, TellsATakeoverThatNamesNoRelease)
         bool takesOver;
     } cases[] = {
         {QStringLiteral("orvel-system"), {QStringLiteral("Provides: orvel-version")}, true},
-        {QStringLiteral("orvel-system"), {QStringLiteral("Replaces: orvel-version"), QStringLiteral("Conflicts: orvel-version")}, true},
+        {QStringLiteral("orvel-system"),
+         {QStringLiteral("Replaces: orvel-version"), QStringLiteral("Conflicts: orvel-version")},
+         true},
         {QStringLiteral("orvel-system"), {QStringLiteral("Replaces: other, orvel-version:any (<< 2)")}, true},
         {QStringLiteral("orvel-system"),
          {QStringLiteral("Replaces: orvel-version"), QStringLiteral("Provides: orvel-version (= 1.0+v1.7.5)")},

@@ -319,9 +319,11 @@ TEST(UpdateValidatorManager, SourcesOfARunOfFiveThousandPackagesAreKnown)
     // answer of madison's.
     QStringList names;
     for (int i = 0; i < 4999; ++i)
-        names << QStringLiteral("orvel-package-with-a-long-name-as-some-distributions-have-%1").arg(i, 4, 10, QLatin1Char('0'));
+        names << QStringLiteral("orvel-package-with-a-long-name-as-some-distributions-have-%1")
+                     .arg(i, 4, 10, QLatin1Char('0'));
     names << QStringLiteral("orvel-version");
-    AptWorld world(QStringLiteral("1.7.2"), {{QStringLiteral("main"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.7.5")}}});
+    AptWorld world(QStringLiteral("1.7.2"),
+                   {{QStringLiteral("main"), QStringLiteral("1.7.5"), {QStringLiteral("1.0+v1.7.5")}}});
     UpdateValidatorManager manager(nullptr, QStringList());
     const std::optional<QMultiHash<QString, QString>> sources = manager.sourcesOfPackages(names);
     ASSERT_TRUE(sources);

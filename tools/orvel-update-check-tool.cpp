@@ -349,16 +349,16 @@ QString rendered(const Invocation& invocation, bool allowed, const UpdateValidat
     if (invocation.output == Invocation::Json) {
         QJsonArray refusalObjects;
         for (const Refusal& refusal : refusals)
-            refusalObjects.append(QJsonObject{{QStringLiteral("check"), refusal.check},
-                                              {QStringLiteral("rule"), refusal.rule},
-                                              {QStringLiteral("version"), refusal.version},
-                                              {QStringLiteral("installed"), refusal.installed},
-                                              {QStringLiteral("sources"), QJsonArray::fromStringList(refusal.sources)},
-                                              {QStringLiteral("package_files"),
-                                               QJsonArray::fromStringList(refusal.packageFiles)},
-                                              {QStringLiteral("message"), refusal.message},
-                                              {QStringLiteral("sources_known"), refusal.sourcesKnown},
-                                              {QStringLiteral("apt_error"), refusal.aptError}});
+            refusalObjects.append(
+                QJsonObject{{QStringLiteral("check"), refusal.check},
+                            {QStringLiteral("rule"), refusal.rule},
+                            {QStringLiteral("version"), refusal.version},
+                            {QStringLiteral("installed"), refusal.installed},
+                            {QStringLiteral("sources"), QJsonArray::fromStringList(refusal.sources)},
+                            {QStringLiteral("package_files"), QJsonArray::fromStringList(refusal.packageFiles)},
+                            {QStringLiteral("message"), refusal.message},
+                            {QStringLiteral("sources_known"), refusal.sourcesKnown},
+                            {QStringLiteral("apt_error"), refusal.aptError}});
         const QJsonObject object{{QStringLiteral("allowed"), allowed},
                                  {QStringLiteral("installed"), manager.getCurrentOrvelVersion()},
                                  {QStringLiteral("invalid_sources"), QJsonArray::fromStringList(sources)},

@@ -91,7 +91,8 @@ std::vector<QByteArray> childEnvironment()
     std::vector<QByteArray> entries;
     for (char** entry = environ; entry && *entry; ++entry) {
         const QByteArray text(*entry);
-        if (std::any_of(std::begin(kept), std::end(kept), [&text](const QByteArray& name) { return text.startsWith(name); }))
+        if (std::any_of(std::begin(kept), std::end(kept),
+                        [&text](const QByteArray& name) { return text.startsWith(name); }))
             entries.push_back(text);
     }
     // C: apt's own texts (the queries read them), and any byte a single

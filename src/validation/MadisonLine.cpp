@@ -14,6 +14,6 @@ std::optional<MadisonLine> MadisonLine::parse(QStringView line)
     const qsizetype space = source.indexOf(QLatin1Char(' '));
     const qsizetype nextSpace = space < 0 ? -1 : source.indexOf(QLatin1Char(' '), space + 1);
     return MadisonLine{line.left(first).trimmed().toString(),
-                       line.mid(first + 1, second - first - 1).trimmed().toString(),
-                       source.left(space).toString(), source.left(nextSpace).toString()};
+                       line.mid(first + 1, second - first - 1).trimmed().toString(), source.left(space).toString(),
+                       source.left(nextSpace).toString()};
 }

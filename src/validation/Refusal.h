@@ -108,8 +108,8 @@ struct Refusal {
     bool operator==(const Refusal& other) const
     {
         return check == other.check && rule == other.rule && version == other.version && installed == other.installed
-            && sources == other.sources && packageFiles == other.packageFiles && message == other.message && sourcesKnown == other.sourcesKnown
-            && aptError == other.aptError;
+            && sources == other.sources && packageFiles == other.packageFiles && message == other.message
+            && sourcesKnown == other.sourcesKnown && aptError == other.aptError;
     }
     bool operator!=(const Refusal& other) const { return !(*this == other); }
 };

@@ -363,7 +363,8 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::sourcesOfPackages(Q
         names += ChildProcess::bytesFromText(package) + '\n';
     const std::optional<QStringList> lines = runShellCommand(
         aptArgumentsArray(m_aptArgs)
-            + QStringLiteral(R"(xargs -r -d '\n' bash -c 'exec -a apt-get apt-cache madison "$@"' apt-cache "${apt_args[@]}")"),
+            + QStringLiteral(
+                R"(xargs -r -d '\n' bash -c 'exec -a apt-get apt-cache madison "$@"' apt-cache "${apt_args[@]}")"),
         failure, ChildProcess::DefaultTimeoutMs, names);
     if (!lines)
         return std::nullopt;
@@ -473,9 +474,8 @@ std::optional<QStringList> UpdateValidator::runShellCommand(QString const& comma
     static const QString answerEnd = QStringLiteral("-- end of the answer --\n");
     ChildProcess::Result result;
     if (timeoutMs > 0)
-        result =
-            ChildProcess::runShell(QStringLiteral("{ %1\n} && printf %s '%2'").arg(commandLine, answerEnd), timeoutMs,
-                                   input);
+        result = ChildProcess::runShell(QStringLiteral("{ %1\n} && printf %s '%2'").arg(commandLine, answerEnd),
+                                        timeoutMs, input);
     // A query's steps share one period: when it runs out, that period is
     // what the query took.
     if (timeoutMs <= 0 || result.timedOutAfterMs > 0)

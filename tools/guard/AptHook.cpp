@@ -100,7 +100,8 @@ int refuseTakeovers(const QStringList& takeovers, const UpdateValidatorManager& 
         sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
         if (sources.isEmpty())
             sources << takeover.section(QLatin1Char(' '), 2);
-        const QStringList arguments{Logger::escaped(packageVersion), Logger::escaped(sources.join(QStringLiteral(", ")))};
+        const QStringList arguments{Logger::escaped(packageVersion),
+                                    Logger::escaped(sources.join(QStringLiteral(", ")))};
         const char* const format = N_("%1 from %2 replaces orvel-version without saying which Orvel release it "
                                       "brings (no Provides: orvel-version (= VERSION))");
         reasons += QStringLiteral("\n  ") + substituted(format, arguments);

@@ -49,8 +49,9 @@ char asciiLower(char c)
 // apt's configuration keys are one key in any case of ASCII letters.
 bool sameKey(const std::string& key, const std::string& other)
 {
-    return key.size() == other.size()
-        && std::equal(key.cbegin(), key.cend(), other.cbegin(), [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+    return key.size() == other.size() && std::equal(key.cbegin(), key.cend(), other.cbegin(), [](char a, char b) {
+               return asciiLower(a) == asciiLower(b);
+           });
 }
 
 bool keyStartsWith(const std::string& key, const std::string& prefix)
