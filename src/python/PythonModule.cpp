@@ -32,7 +32,7 @@ auto method(Result (UpdateValidatorManagerWrapperAptArgs::*function)(Args...))
     };
 }
 
-const char* const initDoc = "__init__(self, args: Sequence[Union[str, bytes]]) -> None\n"
+const char* const initDoc = "__init__(self, args: Sequence[Union[str, bytes]], /) -> None\n"
                             "\n"
                             "Takes the apt arguments of the pending operation: apt's configuration options\n"
                             "as apt-cache takes them (-o Key=Value, -c FILE, -t RELEASE, ...), each a str or\n"
@@ -46,6 +46,7 @@ const char* const initDoc = "__init__(self, args: Sequence[Union[str, bytes]]) -
                             "in get_refusals() (rule \"versions-unknown\", with apt's first error line in\n"
                             "\"apt_error\"). A failing apt raises nothing: the update is refused.\n"
                             "\n"
+                            "Arguments are positional only: a call with keywords raises TypeError.\n"
                             "Raises TypeError for arguments that are not a list of str or bytes, and when\n"
                             "called a second time on the same object (make a new one for other arguments).\n"
                             "\n"
@@ -69,7 +70,7 @@ void refuseSecondInit(py::class_<UpdateValidatorManagerWrapperAptArgs>& type)
         },
         // Not named "__init__": the binding library would take it for a
         // constructor and again ignore a second call before it runs.
-        py::is_method(type), py::name("init"), py::arg("args"), initDoc);
+        py::is_method(type), py::name("init"), py::arg("args"), py::pos_only(), initDoc);
 }
 
 void registerClass(py::module_& module)
@@ -86,7 +87,7 @@ void registerClass(py::module_& module)
         "offered version must keep the design and major version of the installed\n"
         "release, and every hotfix repository must belong to the installed or to an\n"
         "offered regular release. See __init__ for what construction already runs.");
-    type.def(py::init<const std::vector<std::string>&>(), py::arg("args"), initDoc)
+    type.def(py::init<const std::vector<std::string>&>(), py::arg("args"), py::pos_only(), initDoc)
         .def("validate", method(&UpdateValidatorManagerWrapperAptArgs::validate),
              "validate(self) -> bool\n"
              "\n"
@@ -96,7 +97,8 @@ void registerClass(py::module_& module)
              "what apt answered to the constructor; each later call asks apt again.\n"
              "Raises nothing for a failing apt. Holds the interpreter lock throughout.")
         .def("initLogger", method(&UpdateValidatorManagerWrapperAptArgs::initLogger), py::arg("path"), py::arg("level"),
-             "initLogger(self, path: Union[str, bytes], level: int) -> None\n"
+             py::pos_only(),
+             "initLogger(self, path: Union[str, bytes], level: int, /) -> None\n"
              "\n"
              "Logs from now on (what validate() does; the constructor has run already) to\n"
              "the file at path, appending timestamped lines at and above level. The levels\n"

@@ -9,14 +9,14 @@ from typing import Dict, List, Sequence, Union
 class UpdateValidatorAptArgs:
     """Decides whether a pending apt operation may update this Orvel system."""
 
-    def __init__(self, args: Sequence[Union[str, bytes]]) -> None:
+    def __init__(self, __args: Sequence[Union[str, bytes]]) -> None:
         """Takes the apt arguments of the pending operation and already asks apt
         (before any logger exists); holds the interpreter lock while it runs."""
 
     def validate(self) -> bool:
         """True when the update is linear and every offered hotfix is allowed."""
 
-    def initLogger(self, path: Union[str, bytes], level: int) -> None:
+    def initLogger(self, __path: Union[str, bytes], __level: int) -> None:
         """Logs from now on to the file at path, at and above level: 0 debug,
         10 info, 20 warning, 30 error (not the levels of Python's logging)."""
 

@@ -64,14 +64,18 @@ class ArgumentConversionTest(unittest.TestCase):
                 UpdateValidatorAptArgs(args)
         with self.assertRaises(TypeError):
             UpdateValidatorAptArgs()
-        with self.assertRaises(TypeError):
-            UpdateValidatorAptArgs(arguments=[])
-        self.assertTrue(UpdateValidatorAptArgs(args=[]).validate())
+        # Positional only, as every call of the module's.
+        for call in (lambda: UpdateValidatorAptArgs(arguments=[]), lambda: UpdateValidatorAptArgs(args=[]),
+                     lambda: UpdateValidatorAptArgs([]).initLogger(path="/dev/null", level=10),
+                     lambda: UpdateValidatorAptArgs([]).initLogger("/dev/null", level=10)):
+            with self.assertRaises(TypeError):
+                call()
+        self.assertTrue(UpdateValidatorAptArgs([]).validate())
 
     def test_help_names_the_arguments_and_says_what_an_author_must_know(self):
         text = pydoc.render_doc(UpdateValidatorAptArgs, renderer=pydoc.plaintext)
-        for said in ("__init__(self, args: Sequence[Union[str, bytes]])", "initLogger(self, path: Union[str, bytes], "
-                     "level: int)", "0 debug, 10 info, 20 warning, 30 error", "logging.DEBUG is 10",
+        for said in ("__init__(self, args: Sequence[Union[str, bytes]], /)", "initLogger(self, path: Union[str, bytes], "
+                     "level: int, /)", "positional only", "0 debug, 10 info, 20 warning, 30 error", "logging.DEBUG is 10",
                      "logged nowhere", "interpreter lock", "Raises TypeError", "apt_error"):
             self.assertIn(said, " ".join(text.split()).replace("( ", "("))
         for binding_detail in ("arg0", "handle", "kwargs) -> None"):
@@ -84,7 +88,7 @@ class ArgumentConversionTest(unittest.TestCase):
             for level in (10.0, 2 ** 31, -2 ** 31 - 1, "10", None):
                 with self.subTest(level=level), self.assertRaises(TypeError):
                     checker.initLogger(path, level)
-            checker.initLogger(path=path, level=10)
+            checker.initLogger(path, 10)
             checker.initLogger(path, True)
             checker.initLogger(path.encode(), 2 ** 31 - 1)
             checker.initLogger(path, -2 ** 31)
