@@ -102,10 +102,11 @@ class AptWorld:
         return subprocess.run([os.path.join(SUPPORT_DIR, "make-deb")] + options + [package, version, into or self.dir],
                               check=True, stdout=subprocess.PIPE, universal_newlines=True).stdout.strip()
 
-    def reindex(self, name, edit=lambda index: index):
+    def reindex(self, name, edit=lambda index: index, update=True):
         """Writes the Packages index of repository name afresh from its .deb
         files, passed through edit as a careless or hostile owner may write
-        it, with a Release of the same fields, and reads the sources again."""
+        it, with a Release of the same fields, and (with update) reads the
+        sources again."""
         repo = os.path.join(self.dir, "repos", name)
         index = subprocess.run(["apt-ftparchive", "packages", "."], cwd=repo, check=True, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, universal_newlines=True).stdout
@@ -119,8 +120,9 @@ class AptWorld:
                                  stdout=subprocess.PIPE).stdout
         with open(os.path.join(repo, "Release"), "wb") as out:
             out.write(release)
-        result = self.apt_get("update")
-        assert result.returncode == 0, result.stderr
+        if update:
+            result = self.apt_get("update")
+            assert result.returncode == 0, result.stderr
 
     def unattended_upgrade(self, config=""):
         """Runs unattended-upgrade in this world (with debs), allowing the

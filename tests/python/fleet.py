@@ -143,13 +143,14 @@ class Fleet:
                     ANSIBLE_COLLECTIONS_PATH=os.path.abspath(COLLECTIONS), ANSIBLE_NOCOLOR="1",
                     ANSIBLE_LOCAL_TEMP=os.path.join(home, "tmp"), ANSIBLE_PYTHON_INTERPRETER=self.python)
 
-    def playbook(self, play_keywords="", extra_vars=None):
+    def playbook(self, play_keywords="", extra_vars=None, options=()):
         """Runs the gated upgrade role on the fleet; play_keywords are added
-        to the play (serial, max_fail_percentage, ...)."""
+        to the play (serial, max_fail_percentage, ...), options to the
+        command line."""
         path = os.path.join(self.dir, "play.yml")
         with open(path, "w") as play:
             play.write(PLAYBOOK % play_keywords)
-        command = ["ansible-playbook", "-i", os.path.join(self.dir, "inventory"), path]
+        command = ["ansible-playbook", "-i", os.path.join(self.dir, "inventory"), path] + list(options)
         for key, value in (extra_vars or {}).items():
             command += ["-e", "%s=%s" % (key, value) if isinstance(value, str) else json.dumps({key: value})]
         return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,

@@ -89,6 +89,32 @@ class GatedUpgradeTest(unittest.TestCase):
             self.assertIn("orvel-version_1.0+v1.7.5_all.deb", unpacked)
             self.assertNotIn("1.0+v1.8.0", unpacked)
 
+    def test_the_upgrade_needs_a_verdict_and_the_arguments_take_no_command(self):
+        upgrade = ("orvel.update.gated_upgrade : Upgrade the allowed host with the apt arguments of the checks (the apt "
+                   "guard on the host still stands behind it)")
+        with Fleet([("jump", [MAIN, NEXT], "local")], TOOL, PYTHON37) as fleet:
+            world = fleet.worlds["jump"]
+            # Started at the upgrade, no verdict was made: nothing is upgraded
+            # (this world has no guard to stand behind the role).
+            started = fleet.playbook(options=["--start-at-task", upgrade])
+            self.assertEqual(started.returncode, 0, started.stdout + started.stderr)
+            self.assertIn("TASK [%s]" % upgrade, started.stdout)
+            self.assertFalse(fleet.upgraded("jump"), world.dpkg_calls())
+            words = fleet.playbook(extra_vars={"orvel_update_apt_args": ["-o", "APT::Get::List-Cleanup=0", "install",
+                                                                         "orvel-extra"]})
+            self.assertNotEqual(words.returncode, 0)
+            self.assertIn('usage error: \\"install\\" in orvel_update_apt_args is an apt command word', words.stdout)
+            self.assertNotIn("Ask whether the pending update may be installed", words.stdout)
+            # The refresh changes something only when the lists' contents do.
+            refresh = "orvel.update.gated_upgrade : Refresh apt's package lists for the sources of the checks"
+            for expected in ("ok", "changed"):
+                if expected == "changed":
+                    world.local_deb("1.0", "orvel-new", into=os.path.join(world.dir, "repos", "main"))
+                    world.reindex("main", update=False)
+                result = fleet.playbook(extra_vars={"orvel_update_apt_update": "true"})
+                self.assertRegex(result.stdout, r"TASK \[%s\][^\n]*\n%s: \[jump\]" % (re.escape(refresh), expected))
+            self.assertFalse(fleet.upgraded("jump"), world.dpkg_calls())
+
     def test_fail_when_refused_stops_a_rolling_upgrade_at_the_first_refused_host(self):
         with Fleet(HOSTS, TOOL, PYTHON37) as fleet:
             result = fleet.playbook("serial: 1\n  max_fail_percentage: 0",

@@ -6,6 +6,28 @@
 from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
+import re
+
+# apt's options that take the next word as their value.
+_TAKES_VALUE = re.compile(r'^(-[A-Za-z]*[octa]|--(option|config-file|target-release|default-release|host-architecture))$')
+
+
+def apt_command_word(args):
+    """The first of apt's arguments args that is no option nor an option's value
+    (a command word or a package name, which no check can take), or ''."""
+    index = 0
+    while index < len(args):
+        word = args[index]
+        if word == '--':
+            return args[index + 1] if index + 1 < len(args) else ''
+        if _TAKES_VALUE.match(word):
+            index += 2
+            continue
+        if not word.startswith('-'):
+            return word
+        index += 1
+    return ''
+
 
 def refusal_line(refusal):
     """'1.8.0 (linear, major-version-changed) offered by SOURCE, ...' for one refusal."""
@@ -39,4 +61,4 @@ def host_verdict(host, hostvars, result_name='orvel_update'):
 
 class FilterModule(object):
     def filters(self):
-        return {'refusal_line': refusal_line, 'host_verdict': host_verdict}
+        return {'refusal_line': refusal_line, 'host_verdict': host_verdict, 'apt_command_word': apt_command_word}

@@ -80,7 +80,7 @@ invalid_sources:
   elements: str
   sample: ["http://repo.orvel.example/next"]
 refusals:
-  description: One entry per refused version, in version order.
+  description: One entry per refused version, by check (linear first, then hotfix), each check's in version order.
   returned: success
   type: list
   elements: dict
