@@ -60,11 +60,9 @@ bool MetricsFile::write(const char* text, size_t size, int* failure) noexcept
     ::unlinkat(m_directory, m_temporary.c_str(), 0);
     const int fd =
         ::openat(m_directory, m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    bool written = fd >= 0;
+    if (!written)
         *failure = errno;
-        return false;
-    }
-    bool written = true;
     for (size_t done = 0; written && done < size;) {
         const ssize_t count = ::write(fd, text + done, size - done);
         if (count > 0)
@@ -73,10 +71,13 @@ bool MetricsFile::write(const char* text, size_t size, int* failure) noexcept
             written = false;
     }
     // Readable by the collector, which runs as another user.
-    written = written && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    if (!written)
+    if (written && (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0)) {
         *failure = errno;
-    if (::close(fd) != 0 && written) {
+        written = false;
+    } else if (fd >= 0 && !written) {
+        *failure = errno;
+    }
+    if (fd >= 0 && ::close(fd) != 0 && written) {
         *failure = errno;
         written = false;
     }
@@ -84,8 +85,12 @@ bool MetricsFile::write(const char* text, size_t size, int* failure) noexcept
         *failure = errno;
         written = false;
     }
-    if (!written)
+    if (!written) {
         ::unlinkat(m_directory, m_temporary.c_str(), 0);
+        // The verdict before this one must not stand for it: removing a
+        // file needs no space.
+        m_oldRemoved = ::unlinkat(m_directory, m_name.c_str(), 0) == 0 || errno == ENOENT;
+    }
     return written;
 }
 
@@ -95,7 +100,8 @@ bool MetricsFile::publish(const std::string& text, std::string* error)
     if (write(text.data(), text.size(), &failure))
         return true;
     if (error)
-        *error = "cannot write " + m_name + ": " + std::strerror(failure);
+        *error = "cannot write " + m_name + ": " + std::strerror(failure)
+            + (m_oldRemoved ? "; the previous verdict was removed" : "; the previous verdict could not be removed");
     return false;
 }
 

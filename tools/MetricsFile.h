@@ -50,4 +50,6 @@ private:
     /// The temporary file's name, fixed at open() so that a signal handler
     /// needs no allocation.
     std::string m_temporary;
+    /// After a failed write: whether the previous verdict is gone.
+    bool m_oldRemoved = false;
 };

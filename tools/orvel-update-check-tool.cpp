@@ -326,8 +326,9 @@ std::variant<Invocation, int> parseCommandLine(int argc, char** argv)
 // Why the log at @p path cannot be written, or an empty string.
 QString logProblem(const QString& path)
 {
-    const int log =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    // Never waits: a FIFO without a reader is no log (ENXIO).
+    const int log = ::open(QFile::encodeName(path).constData(),
+                           O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
     if (log < 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     struct statfs where = {};
@@ -420,6 +421,7 @@ int run(const Invocation& invocation)
 
     // Logging from construction on, so that a debug log names the installed
     // and the offered versions too.
+    const quint64 lostBefore = Logger::lostLines();
     UpdateValidatorManager manager(logger, invocation.aptArguments);
     const bool allowed = manager.check();
     // Every refused version with its rule and sources, at info level.
@@ -441,9 +443,16 @@ int run(const Invocation& invocation)
         std::string error;
         if (!metricsOutput->publish(verdict.toUtf8().toStdString(), &error))
             return outputError(translated(N_("cannot write the metrics")), QString::fromLocal8Bit(error.c_str()));
-        return status;
+    } else if (print(verdict, status) != status) {
+        return OutputError;
     }
-    return print(verdict, status);
+    // A log that lost a line (full, over a size limit) is no record: said
+    // after the verdict, which stands, as when it could not be opened.
+    if (!invocation.logPath.isEmpty() && Logger::lostLines() != lostBefore)
+        return outputError(substituted(N_("cannot write the log %1"), {Logger::escaped(invocation.logPath)}),
+                           translated(N_("lines of the checks' log were lost (a full file system, or a file size "
+                                         "limit)")));
+    return status;
 }
 
 } // namespace
@@ -456,6 +465,9 @@ int main(int argc, char** argv)
     // A reader that goes away (orvel-update-check | true) makes writes fail:
     // an output error (exit 3), not a death by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
+    // Over a file size limit, a write fails (EFBIG) like any other, and is
+    // said as such: no death by SIGXFSZ, no temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvel-update-check"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVELUPDATECHECKS_VERSION));

@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -88,6 +89,11 @@ void Logger::setLogFile(QString const& logFile)
     m_logFile = logFile;
 }
 
+namespace {
+// Shared by every Logger: the process's one count.
+std::atomic<quint64> lostLineCount{0};
+} // namespace
+
 void Logger::writeToFileIfSatisfied(QString const& message, Logger::Level level) const
 {
     if (level < m_level)
@@ -103,16 +109,23 @@ void Logger::writeToFileIfSatisfied(QString const& message, Logger::Level level)
     // Not inherited by the children that the checks start.
     const int fd = ::open(QFile::encodeName(m_logFile).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0)
-        return;
-    for (qint64 written = 0; written < line.size();) {
+    qint64 written = 0;
+    while (fd >= 0 && written < line.size()) {
         const ssize_t count = ::write(fd, line.constData() + written, static_cast<size_t>(line.size() - written));
         if (count > 0)
             written += count;
         else if (count == 0 || errno != EINTR)
             break;
     }
-    ::close(fd);
+    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR)
+        written = -1;
+    if (written != line.size())
+        ++lostLineCount;
+}
+
+quint64 Logger::lostLines()
+{
+    return lostLineCount;
 }
 
 void Logger::debug(QString const& message) const

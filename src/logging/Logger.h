@@ -60,6 +60,14 @@ public:
      */
     static QString escaped(QString const& text);
 
+    /**
+     * How many lines the Loggers of this process could not write whole
+     * (the file could not be opened, was full, over a size limit, ...),
+     * since the process started. Such a line is lost in silence; a program
+     * that must not lose its log compares the count before and after.
+     */
+    static quint64 lostLines();
+
 private:
     QString m_logFile;
     Logger::Level m_level;

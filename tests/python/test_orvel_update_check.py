@@ -183,6 +183,27 @@ class ToolTest(unittest.TestCase):
                                  (3, "orvel-update-check: cannot write to standard output: %s\n" % reason))
         os.close(closed_pipe)
 
+    def test_a_log_or_metrics_file_that_cannot_take_the_verdict_is_an_output_error(self):
+        # Exit 3 promptly, whatever the way the file fails; nothing half
+        # written left, and no earlier verdict left standing for this one.
+        with AptWorld("1.7.2", [("main", "1.7.5", ["1.0+v1.7.5"])]), tempfile.TemporaryDirectory() as tmp:
+            fifo = os.path.join(tmp, "no-reader")
+            os.mkfifo(fifo)
+            metrics = os.path.join(tmp, "orvel-update.prom")
+            self.assertEqual(subprocess.run([TOOL, "--metrics-file", metrics], timeout=120).returncode, 0)
+            cases = (("full", ["--log", "/dev/full"], None),
+                     ("FIFO without a reader", ["--log", fifo], None),
+                     ("log over a file size limit", ["--log", os.path.join(tmp, "log")], 20),
+                     ("metrics over a file size limit", ["--metrics-file", metrics], 20))
+            for name, arguments, size_limit in cases:
+                with self.subTest(name):
+                    limit = ["prlimit", "--fsize=%d" % size_limit] if size_limit else []
+                    result = subprocess.run(limit + [TOOL] + arguments, stdout=subprocess.PIPE,
+                                            stderr=subprocess.PIPE, universal_newlines=True, timeout=60)
+                    self.assertEqual(result.returncode, 3, result.stderr)
+                    self.assertRegex(result.stderr, "^orvel-update-check: cannot write the (log|metrics)")
+            self.assertEqual(sorted(os.listdir(tmp)), ["log", "no-reader"])
+
     def test_explain_needs_no_temporary_directory(self):
         with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]) as world, \
                 tempfile.NamedTemporaryFile() as not_a_directory:
