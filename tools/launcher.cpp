@@ -21,7 +21,10 @@
 #include <optional>
 #include <string>
 
+#include "MetricsFile.h"
+
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -58,6 +61,49 @@ bool handOn(const std::string& request)
     return handedOn;
 }
 
+// The file of "--metrics-file FILE" or "--metrics-file=FILE" among the
+// options (before "--"), or empty.
+std::string metricsFileArgument(int argc, char** argv)
+{
+    const std::string option = "--metrics-file";
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (argv[i] == option && i + 1 < argc)
+            return argv[i + 1];
+        if (std::strncmp(argv[i], "--metrics-file=", option.size() + 1) == 0)
+            return argv[i] + option.size() + 1;
+    }
+    return std::string();
+}
+
+// For --metrics-file: runs the tool proper and waits for it. When it could
+// not start, died or ended without a verdict (usage or output error), the
+// metrics say that nothing was checked, through the same safe writer, so
+// that no earlier verdict stands for this run.
+int runPublishingMetrics(const std::string& program, char** argv, const std::string& metrics)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execv(program.c_str(), argv);
+        ::_exit(127);
+    }
+    int status = 0;
+    while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    const bool verdict = child > 0 && WIFEXITED(status)
+        && (WEXITSTATUS(status) == UpdateAllowed || WEXITSTATUS(status) == UpdateRefused);
+    if (verdict)
+        return WEXITSTATUS(status);
+    const bool started = child > 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
+    std::string error;
+    const std::unique_ptr<MetricsFile> file = MetricsFile::open(metrics, &error);
+    const bool published = file && file->publish(MetricsFile::uncheckedText(), &error);
+    std::fprintf(stderr, "orvel-update-check: %s; %s\n",
+                 started ? "the checks ended without a verdict" : ("cannot run " + program).c_str(),
+                 published ? "the metrics say that nothing was checked" : ("and " + error).c_str());
+    if (!started)
+        return CannotStart;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -86,6 +132,9 @@ int main(int argc, char** argv)
         }
     }
     const std::string program = mainProgram(argv[0]);
+    const std::string metrics = hook ? std::string() : metricsFileArgument(argc, argv);
+    if (!metrics.empty())
+        return runPublishingMetrics(program, argv, metrics);
     ::execv(program.c_str(), argv);
     const std::string why = "cannot start " + program + ": " + std::strerror(errno);
     if (!hook) {

@@ -177,19 +177,12 @@ QString labelValue(const QString& text)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
-// The HELP and TYPE lines of the two metrics that every verdict has.
-const char* const allowedHeader =
-    "# HELP orvel_update_allowed Whether the pending apt update may be installed (1) or not (0).\n"
-    "# TYPE orvel_update_allowed gauge\n";
-const char* const checkSuccessHeader =
-    "# HELP orvel_update_check_success Whether apt answered every query of the checks (1) or not (0, and the "
-    "update is refused).\n"
-    "# TYPE orvel_update_check_success gauge\n";
+const char* const allowedHeader = MetricsFile::AllowedHeader;
+const char* const checkSuccessHeader = MetricsFile::CheckSuccessHeader;
 
 // The metrics that say that no verdict was reached, made before any signal
 // handler may need them.
-const std::string uncheckedMetrics =
-    std::string(allowedHeader) + "orvel_update_allowed 0\n" + checkSuccessHeader + "orvel_update_check_success 0\n";
+const std::string uncheckedMetrics = MetricsFile::uncheckedText();
 
 // The metrics file of --metrics-file, for the interrupt handler.
 MetricsFile* metricsFile = nullptr;

@@ -148,26 +148,32 @@ class MetricsWriterTest(unittest.TestCase):
             self.assertEqual(os.listdir(os.path.dirname(path)), ["orvel-update.prom"])
             self.assertEqual(os.stat(path).st_mode & 0o777, 0o644)
 
-    def test_a_failing_tool_leaves_refusing_metrics_not_the_old_verdict(self):
-        # A tool that cannot start (4), or that takes its options for a
-        # usage error (2) and writes nothing.
-        for status, output in ((4, "echo 'update allowed'"), (2, ":")):
-            with self.subTest(status=status), AptWorld("1.7.2", [MAIN]) as world:
+    def test_a_tool_that_ends_without_a_verdict_leaves_refusing_metrics_not_the_old_verdict(self):
+        # The launcher beside a tool proper that is missing, takes its
+        # options for a usage error, or dies: the launcher publishes "not
+        # checked" through the same writer, after an allowed run.
+        main = os.path.join("libexec", "orvel-update-check", "orvel-update-check-main")
+        for name, script, status in (("missing", None, 4), ("usage error", "exit 2", 2),
+                                     ("killed", "kill -SEGV $$", 128 + signal.SIGSEGV)):
+            with self.subTest(name), AptWorld("1.7.2", [MAIN]) as world:
                 path = os.path.join(world.dir, "orvel-update.prom")
                 self.assertEqual(self.write(path).returncode, 0)
                 self.assertIn("orvel_update_allowed 1\n", read(path))
-                broken = os.path.join(world.dir, "broken-tool")
-                with open(broken, "w") as tool:
-                    tool.write("#!/bin/sh\n%s\nexit %d\n" % (output, status))
-                os.chmod(broken, 0o755)
-                result = self.write(path, broken)
-                self.assertEqual(result.returncode, status)
-                self.assertIn("failed (exit status %d)" % status, result.stderr)
+                tool = os.path.join(world.dir, "bin", "orvel-update-check")
+                os.makedirs(os.path.dirname(tool))
+                shutil.copy(TOOL, tool)
+                if script:
+                    os.makedirs(os.path.join(world.dir, os.path.dirname(main)))
+                    with open(os.path.join(world.dir, main), "w") as program:
+                        program.write("#!/bin/sh\n%s\n" % script)
+                    os.chmod(os.path.join(world.dir, main), 0o755)
+                result = self.write(path, tool)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertIn("the metrics say that nothing was checked", result.stderr)
                 text = read(path)
                 found = samples(text)
                 self.assertEqual((found["orvel_update_allowed"], found["orvel_update_check_success"]), ("0", "0"))
                 subprocess.run(["promtool", "check", "metrics"], input=text, universal_newlines=True, check=True)
-                self.assertEqual(os.listdir(world.dir).count("orvel-update.prom"), 1)
                 self.assertFalse([name for name in os.listdir(world.dir) if name.startswith(".orvel-update")])
 
     def test_a_writer_stopped_during_the_checks_leaves_no_old_verdict(self):
