@@ -7,6 +7,7 @@ writer of the node exporter's metrics file with its units and apt hook."""
 import grp
 import os
 import pwd
+import re
 import shutil
 import signal
 import subprocess
@@ -289,6 +290,13 @@ class SystemdUnitsTest(unittest.TestCase):
                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, universal_newlines=True, timeout=120)
         self.assertEqual(result.returncode, 0, result.stdout)
         self.assertEqual(result.stdout, "")
+        # Root without capabilities, writing one directory, no network.
+        score = subprocess.run(["systemd-analyze", "security", "--offline=yes",
+                                os.path.join(units, "orvel-update-metrics.service")],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, universal_newlines=True, timeout=120)
+        exposure = re.search(r"Overall exposure level for orvel-update-metrics.service: ([0-9.]+)", score.stdout)
+        self.assertTrue(exposure, score.stdout)
+        self.assertLessEqual(float(exposure.group(1)), 3.0, score.stdout)
         with open(os.path.join(units, "orvel-update-metrics.timer")) as timer:
             text = timer.read()
         self.assertIn("OnBootSec=0\n", text)
