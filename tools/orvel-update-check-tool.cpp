@@ -436,6 +436,17 @@ int run(const Invocation& invocation)
         std::string error;
         if (!metricsOutput->publish(verdict.toUtf8().toStdString(), &error))
             return outputError(translated(N_("cannot write the metrics")), QString::fromLocal8Bit(error.c_str()));
+        // The unit's journal says what the metrics only count: why the
+        // checks could not be made, apt's error line among it.
+        for (const Refusal& refusal : manager.getRefusals())
+            if (refusal.rule == QLatin1String("versions-unknown") || !refusal.sourcesKnown)
+                QTextStream(stderr) << QCoreApplication::applicationName() << ": "
+                                    << substituted(N_("the checks could not be made: %1"),
+                                                   {Logger::escaped(refusal.sourcesKnown
+                                                                        ? refusal.messageIn(translatedFormat)
+                                                                        : translated(N_("sources unknown: apt could "
+                                                                                        "not list them")))})
+                                    << '\n';
     } else if (print(verdict, status) != status) {
         return OutputError;
     }

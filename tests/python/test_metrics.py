@@ -177,6 +177,18 @@ class MetricsWriterTest(unittest.TestCase):
                 subprocess.run(["promtool", "check", "metrics"], input=text, universal_newlines=True, check=True)
                 self.assertFalse([name for name in os.listdir(world.dir) if name.startswith(".orvel-update")])
 
+    def test_the_journal_says_why_the_checks_could_not_be_made(self):
+        # A broken sources line: the metrics count a failed check, the
+        # writer's standard error (the unit's journal) carries apt's error.
+        with AptWorld("1.7.2", [MAIN]) as world:
+            with open(os.path.join(world.dir, "apt", "sources.list"), "a") as sources:
+                sources.write("deb this-line-is-malformed\n")
+            path = os.path.join(world.dir, "orvel-update.prom")
+            result = self.write(path)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(samples(read(path))["orvel_update_check_success"], "0")
+            self.assertRegex(result.stderr, r"orvel-update-check: the checks could not be made: .*apt said: E: ")
+
     def test_a_writer_stopped_during_the_checks_leaves_no_old_verdict(self):
         # As systemd stops the unit (or its time limit runs out): SIGTERM to
         # every process of it.
