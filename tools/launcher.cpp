@@ -76,9 +76,10 @@ std::string metricsFileArgument(int argc, char** argv)
 }
 
 // For --metrics-file: runs the tool proper and waits for it. When it could
-// not start, died or ended without a verdict (usage or output error), the
-// metrics say that nothing was checked, through the same safe writer, so
-// that no earlier verdict stands for this run.
+// not start, died or ended without a verdict (a usage error), the metrics
+// say that nothing was checked, through the same safe writer, so that no
+// earlier verdict stands for this run. An output error is the tool's own:
+// it has removed the old verdict already, or said that it could not.
 int runPublishingMetrics(const std::string& program, char** argv, const std::string& metrics)
 {
     const pid_t child = ::fork();
@@ -89,7 +90,8 @@ int runPublishingMetrics(const std::string& program, char** argv, const std::str
     int status = 0;
     while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
     const bool verdict = child > 0 && WIFEXITED(status)
-        && (WEXITSTATUS(status) == UpdateAllowed || WEXITSTATUS(status) == UpdateRefused);
+        && (WEXITSTATUS(status) == UpdateAllowed || WEXITSTATUS(status) == UpdateRefused
+            || WEXITSTATUS(status) == OutputError);
     if (verdict)
         return WEXITSTATUS(status);
     const bool started = child > 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 127);

@@ -177,6 +177,33 @@ class MetricsWriterTest(unittest.TestCase):
                 subprocess.run(["promtool", "check", "metrics"], input=text, universal_newlines=True, check=True)
                 self.assertFalse([name for name in os.listdir(world.dir) if name.startswith(".orvel-update")])
 
+    def test_a_verdict_that_cannot_be_written_leaves_no_old_one(self):
+        # After an allowed run the file system fills up or turns read-only:
+        # the old "allowed" is removed, or the writer says that it could not
+        # be and fails. A 64 KiB tmpfs in a mount namespace of the test's.
+        script = """set -u
+            mount -t tmpfs -o size=64k,mode=755 tmpfs "$DIR"
+            "$WRITER" || exit 10
+            case $CASE in
+                full) dd if=/dev/zero of="$DIR/filler" bs=4k 2>/dev/null ;;
+                read-only) mount -o remount,ro "$DIR" ;;
+            esac
+            "$WRITER"; echo "status $?"
+            if [ -e "$DIR/orvel-update.prom" ]; then echo "left:"; cat "$DIR/orvel-update.prom"; fi"""
+        for case, left, said in (("full", False, "No space left on device; the previous verdict was removed"),
+                                 ("read-only", True, "Read-only file system; the previous verdict could not be removed")):
+            with self.subTest(case), AptWorld("1.7.2", [MAIN]) as world:
+                directory = os.path.join(world.dir, "textfile")
+                os.mkdir(directory)
+                result = subprocess.run(
+                    ["unshare", "--mount", "--propagation", "private", "sh", "-c", script],
+                    env=dict(os.environ, DIR=directory, CASE=case, WRITER=WRITER, ORVEL_UPDATE_CHECK=TOOL,
+                             ORVEL_UPDATE_METRICS_FILE=os.path.join(directory, "orvel-update.prom")),
+                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True, timeout=120)
+                self.assertIn("status 3\n", result.stdout, result.stderr)
+                self.assertIn(said, result.stderr)
+                self.assertEqual("left:" in result.stdout, left, result.stdout)
+
     def test_the_journal_says_why_the_checks_could_not_be_made(self):
         # A broken sources line: the metrics count a failed check, the
         # writer's standard error (the unit's journal) carries apt's error.
