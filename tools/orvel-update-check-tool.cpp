@@ -22,6 +22,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTextCodec>
 #include <QTextStream>
 
 #include <algorithm>
@@ -33,6 +34,7 @@
 #include <variant>
 
 #include <fcntl.h>
+#include <langinfo.h>
 #include <linux/magic.h>
 #include <sys/mman.h>
 #include <sys/vfs.h>
@@ -476,6 +478,13 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("orvel-update-check"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVELUPDATECHECKS_VERSION));
     Translation::init(ORVEL_LOCALE_FROM_PROGRAM);
+    // Qt takes an 8-bit locale's character set (KOI8-R, ISO-8859-1) for
+    // UTF-8: people read their messages, and programs their bytes, in the
+    // locale's own. UTF-8 and plain ASCII stay as Qt has them.
+    const QByteArray codeset = nl_langinfo(CODESET);
+    if (codeset != "UTF-8" && codeset != "ANSI_X3.4-1968")
+        if (QTextCodec* codec = QTextCodec::codecForName(codeset))
+            QTextCodec::setCodecForLocale(codec);
 
     const std::variant<Invocation, int> invocation = parseCommandLine(argc, argv);
     if (const int* status = std::get_if<int>(&invocation))

@@ -73,6 +73,30 @@ class LanguageTest(unittest.TestCase):
             self.assertEqual(seen["de_DE.UTF-8"], seen["C"])
             self.assertEqual(seen["ru_RU.UTF-8"], seen["C"])
 
+    def test_eight_bit_locales_read_their_own_character_set(self):
+        # The tool's --why and usage error, and the guard's refusal, in
+        # KOI8-R and ISO-8859-1: readable text, no U+FFFD.
+        for name, charset, refusal, usage, heading in (
+                ("ru_RU", "KOI8-R", "1.8.0 меняет основную версию установленной 1.7.2", "неизвестный параметр",
+                 "orvel-update-check: обновление отклонено (установленный выпуск Orvel: 1.7.2):"),
+                ("de_DE", "ISO-8859-1", "1.8.0 ändert die Hauptversion der installierten 1.7.2", "unbekannte Option",
+                 "orvel-update-check: Das Update wird abgelehnt (installierte Orvel-Version: 1.7.2):")):
+            language = name + "." + charset
+            subprocess.run(["localedef", "-i", name, "-f", charset, os.path.join(self.tmp.name, language)],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            with self.subTest(language), GuardedWorld([MAIN, NEXT]) as world:
+                env = self.environment(world, language)
+                run = lambda *command: subprocess.run(list(command), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                                      env=env, timeout=120)
+                said = {"why": run(TOOL, "--why").stdout, "usage": run(TOOL, "-o", "X=1").stderr,
+                        "guard": run("apt-get", "-y", "install", "hello").stderr}
+                for text in said.values():
+                    self.assertNotIn("\ufffd".encode(), text)
+                self.assertIn(refusal, said["why"].decode(charset))
+                self.assertIn(usage, said["usage"].decode(charset))
+                self.assertIn(heading, said["guard"].decode(charset))
+                self.assertFalse(world.unpacked())
+
     def test_guard_refuses_in_the_admins_language_and_logs_in_english(self):
         with GuardedWorld([MAIN, NEXT]) as world, tempfile.TemporaryDirectory() as tmp:
             socket_path = os.path.join(tmp, "log")
