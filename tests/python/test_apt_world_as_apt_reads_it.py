@@ -128,6 +128,15 @@ class SourceIdentityTest(unittest.TestCase):
                 self.assertEqual(verdict["invalid_sources"], [url])
                 self.assertEqual(verdict["refusals"][0]["package_files"], [url + " next/main"])
 
+    def test_a_foreign_architecture_package_from_a_refused_source_is_stopped(self):
+        # apt names it "libx:i386", the run's request "libx" and "i386".
+        with AptWorld("1.7.2", [MAIN, ("next", "1.8.0", ["1.0+v1.8.0", "libx@i386=1.0"])], debs=True,
+                      packages=INSTALLED, guard=TOOL, foreign=["i386"]) as world:
+            result = world.apt_get("install", "libx:i386")
+            self.assertNotEqual(result.returncode, 0, result.stderr)
+            self.assertIn("this run takes libx:i386 1.0 from %s ./" % world.url("next"), result.stderr)
+            self.assertEqual([call for call in world.dpkg_calls() if "--unpack" in call], [])
+
     def test_a_url_holding_a_bar_is_not_cut(self):
         with GuardedWorld([MAIN, ("next|mirror", "1.8.0", ["1.0+v1.8.0", "libx=1.0"])]) as world:
             url = world.url("next|mirror")

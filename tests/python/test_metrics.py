@@ -204,6 +204,23 @@ class MetricsWriterTest(unittest.TestCase):
                 self.assertIn(said, result.stderr)
                 self.assertEqual("left:" in result.stdout, left, result.stdout)
 
+    def test_a_directory_that_is_not_roots_alone_is_refused(self):
+        # Owned by another user, or writable by a group or by anyone: that
+        # user could swap the file for a link. Nothing is written there.
+        nobody = pwd.getpwnam("nobody")
+        for name, owner, mode, said in (("another owner", nobody.pw_uid, 0o755, "belongs to another user"),
+                                        ("group-writable", 0, 0o775, "can be written by other users"),
+                                        ("world-writable", 0, 0o757, "can be written by other users")):
+            with self.subTest(name), AptWorld("1.7.2", [MAIN]) as world:
+                directory = os.path.join(world.dir, "textfile")
+                os.mkdir(directory)
+                os.chown(directory, owner, -1)
+                os.chmod(directory, mode)
+                result = self.write(os.path.join(directory, "orvel-update.prom"))
+                self.assertEqual(result.returncode, 3, result.stderr)
+                self.assertIn(said, result.stderr)
+                self.assertEqual(os.listdir(directory), [])
+
     def test_the_journal_says_why_the_checks_could_not_be_made(self):
         # A broken sources line: the metrics count a failed check, the
         # writer's standard error (the unit's journal) carries apt's error.
