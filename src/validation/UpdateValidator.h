@@ -82,9 +82,10 @@ public:
     /// command cannot be run, fails, crashes or runs longer than 30 s.
     QStringList getRawVersionsWithSources() const;
     /**
-     * Reads "version|source ..." lines: a line needs at least one "|"; the
-     * version is the first field trimmed, the source the second field
-     * trimmed up to its first space. Every line adds one entry.
+     * Reads "version | source ..." lines: a line needs at least one "|";
+     * the version is the text before the first "|" trimmed, the source the
+     * rest trimmed up to its first space (a URL holds no space, but may
+     * hold a "|"). Every line adds one entry.
      */
     QMultiHash<QString, QString> parseVersionsWithSources(QStringList const& lines) const;
 
