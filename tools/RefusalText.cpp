@@ -20,7 +20,7 @@ QStringList RefusalText::lines(const Refusal& refusal, const Style& style)
     else if (refusal.sources.isEmpty() && !refusal.version.isEmpty())
         text << style.detailIndent + translated(N_("offered by no source that apt names"));
     // By suite and component: one URL may serve allowed and refused ones.
-    for (const QString& source : refusal.packageFiles.isEmpty() ? refusal.sources : refusal.packageFiles)
+    for (const QString& source : refusal.packageFiles)
         text << style.detailIndent + substituted(N_("offered by %1"), {Logger::escaped(source)})
                 + (style.afterSource ? style.afterSource(source) : QString());
     return text;

@@ -9,11 +9,19 @@ std::optional<MadisonLine> MadisonLine::parse(QStringView line)
     const qsizetype second = first < 0 ? -1 : line.indexOf(QLatin1Char('|'), first + 1);
     if (second < 0)
         return std::nullopt;
-    // The URL holds no space, but may hold "|".
     const QStringView source = line.mid(second + 1).trimmed();
-    const qsizetype space = source.indexOf(QLatin1Char(' '));
-    const qsizetype nextSpace = space < 0 ? -1 : source.indexOf(QLatin1Char(' '), space + 1);
     return MadisonLine{line.left(first).trimmed().toString(),
-                       line.mid(first + 1, second - first - 1).trimmed().toString(), source.left(space).toString(),
-                       source.left(nextSpace).toString()};
+                       line.mid(first + 1, second - first - 1).trimmed().toString(), urlOf(source),
+                       packageFileOf(source)};
+}
+
+QString MadisonLine::urlOf(QStringView description)
+{
+    return description.left(description.indexOf(QLatin1Char(' '))).toString();
+}
+
+QString MadisonLine::packageFileOf(QStringView description)
+{
+    const qsizetype space = description.indexOf(QLatin1Char(' '));
+    return description.left(space < 0 ? -1 : description.indexOf(QLatin1Char(' '), space + 1)).toString();
 }

@@ -27,6 +27,13 @@ struct MadisonLine {
     /// The package's name without its architecture.
     QString name() const { return package.left(package.indexOf(QLatin1Char(':'))); }
 
+    /// The URL of apt's name of a package file ("URL dist arch Packages",
+    /// as madison and the policy print it): its first word. A URL holds no
+    /// space, but may hold "|".
+    static QString urlOf(QStringView description);
+    /// Its "URL dist": the source as apt's sources list configures it.
+    static QString packageFileOf(QStringView description);
+
     /// The line's fields, trimmed; no value for a line of another shape
     /// (fewer than three fields, an empty line).
     static std::optional<MadisonLine> parse(QStringView line);

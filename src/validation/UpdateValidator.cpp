@@ -123,7 +123,7 @@ void UpdateValidator::refuse(QString const& check, QString const& rule, QString 
     QSet<QString> packageFiles(offeredBy.cbegin(), offeredBy.cend());
     QSet<QString> sources;
     for (const QString& packageFile : qAsConst(packageFiles))
-        sources.insert(packageFile.left(packageFile.indexOf(QLatin1Char(' '))));
+        sources.insert(MadisonLine::urlOf(packageFile));
     m_invalidSources.unite(sources);
     for (const Refusal& refusal : qAsConst(m_refusals))
         if (refusal.version == version)
@@ -234,13 +234,6 @@ std::optional<std::pair<QString, QString>> UpdateValidator::versionAndSource(QSt
     return std::make_pair(line.left(bar).trimmed().toString(), line.mid(bar + 1).trimmed().toString());
 }
 
-QString UpdateValidator::packageFileName(QString const& description)
-{
-    const int first = description.indexOf(QLatin1Char(' '));
-    const int second = first < 0 ? -1 : description.indexOf(QLatin1Char(' '), first + 1);
-    return description.left(second);
-}
-
 std::optional<QStringList> UpdateValidator::releases(QString const& failureMessage)
 {
     if (!m_answers->releases) {
@@ -275,7 +268,7 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::verdictVersionsWith
     // "+v" with its package file; each pair once.
     QMultiHash<QString, QString> versionsWithSources;
     const auto add = [this, &versionsWithSources](const QString& version, const QString& description) {
-        const QString packageFile = packageFileName(description);
+        const QString packageFile = MadisonLine::packageFileOf(description);
         if (versionsWithSources.contains(version, packageFile))
             return;
         versionsWithSources.insert(version, packageFile);
@@ -283,8 +276,7 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::verdictVersionsWith
             m_logger->debug(
                 QStringLiteral(
                     "QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(const QStringList&) const"),
-                QStringLiteral("Found: version=%1, source=%2")
-                    .arg(version, packageFile.left(packageFile.indexOf(QLatin1Char(' ')))));
+                QStringLiteral("Found: version=%1, source=%2").arg(version, MadisonLine::urlOf(packageFile)));
     };
     for (const QString& line : *releaseLines) {
         // "FILE<tab>RELEASE": apt's name of a package file holds no tab.
@@ -364,7 +356,7 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::sourcesOfPackages(Q
     const std::optional<QStringList> lines = runShellCommand(
         aptArgumentsArray(m_aptArgs)
             + QStringLiteral(
-                R"(xargs -r -d '\n' bash -c 'exec -a apt-get apt-cache madison "$@"' apt-cache "${apt_args[@]}")"),
+                R"(export -f apt-cache; xargs -r -d '\n' bash -c 'apt-cache madison "$@"' bash "${apt_args[@]}")"),
         failure, ChildProcess::DefaultTimeoutMs, names);
     if (!lines)
         return std::nullopt;
@@ -453,7 +445,7 @@ QMultiHash<QString, QString> UpdateValidator::parseVersionsWithSources(QStringLi
         if (!pair)
             continue;
         const QString& version = pair->first;
-        const QString source = pair->second.left(pair->second.indexOf(QLatin1Char(' ')));
+        const QString source = MadisonLine::urlOf(pair->second);
         versionsWithSources.insert(version, source);
         if (m_logger)
             m_logger->debug(

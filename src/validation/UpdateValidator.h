@@ -125,7 +125,7 @@ protected:
     /**
      * The version-to-source map of this verdict, made from apt's answers
      * (releases() and packages()) as versionsWithSourcesCommand() makes its
-     * lines, but with each package file's "URL dist" (packageFileName()) as
+     * lines, but with each package file's "URL dist" (MadisonLine::packageFileOf()) as
      * the source; no value when either query failed.
      */
     std::optional<QMultiHash<QString, QString>> verdictVersionsWithSources();
@@ -161,9 +161,6 @@ protected:
     /// A version-source line split at its first "|": the version and the
     /// source field, both trimmed; no value without "|".
     static std::optional<std::pair<QString, QString>> versionAndSource(QStringView line);
-    /// "URL dist" of apt's name of a package file ("URL dist arch
-    /// Packages"): the source as apt's sources list configures it.
-    static QString packageFileName(QString const& description);
     /**
      * The shell pipeline that prints, in "apt-cache madison"'s shape
      * ("version | source ..."), the versions of orvel-version on every
@@ -185,8 +182,9 @@ protected:
     bool refuseArgumentsUpFront();
 
     /**
-     * Runs @p commandLine through "/usr/bin/bash -c" and returns its
-     * standard output split at every newline, empty parts kept. Only an
+     * Runs @p commandLine through "/usr/bin/bash -c", its standard input
+     * reading @p input, and returns its standard output split at every
+     * newline, empty parts kept. Only an
      * answer given in full counts: the command must exit with code 0, and
      * a line of the run's own is printed after it and checked (a bash that
      * ran nothing exits 0 too, with no output). Otherwise (the command
@@ -194,8 +192,6 @@ protected:
      * another code or stops short), logs @p failureMessage and why, and
      * returns no value.
      */
-    /// Runs @p commandLine (reading @p input) to its marked end; no value,
-    /// and the failure logged with @p failureMessage, when it fails.
     std::optional<QStringList> runShellCommand(QString const& commandLine, QString const& failureMessage,
                                                int timeoutMs = 30000, QByteArray const& input = QByteArray()) const;
 

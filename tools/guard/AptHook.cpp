@@ -12,6 +12,7 @@
 #include "TranslatedText.h"
 
 #include "ChildProcess.h"
+#include "MadisonLine.h"
 
 #include <Logger.h>
 #include <UpdateValidatorManager.h>
@@ -81,25 +82,32 @@ QString madisonName(const AptHookRequest& request, const AptHookRequest::Action&
     return fromBytes(native ? action.package : action.package + ':' + action.newArchitecture);
 }
 
-// Stops a run that installs packages that take orvel-version over without
-// saying which release they bring (@p takeovers: "package version file"),
-// naming each with the sources that offer it, or its file.
-int refuseTakeovers(const QStringList& takeovers, const UpdateValidatorManager& manager)
+// A package of the run that takes orvel-version over without saying which
+// release it brings.
+struct Takeover {
+    QString package; // as madison names it
+    QString version;
+    QString file; // the archive apt hands to dpkg
+};
+
+// Stops a run that installs @p takeovers, naming each with the sources that
+// offer it, or its file.
+int refuseTakeovers(const QVector<Takeover>& takeovers, const UpdateValidatorManager& manager)
 {
     QStringList packages;
-    for (const QString& takeover : takeovers)
-        packages << takeover.section(QLatin1Char(' '), 0, 0);
+    for (const Takeover& takeover : takeovers)
+        packages << takeover.package;
     // Only to name them: the run stops whatever apt says.
     const std::optional<QMultiHash<QString, QString>> offered = manager.sourcesOfPackages(packages);
     QString reasons = QStringLiteral(":");
     std::vector<std::string> logLines;
-    for (const QString& takeover : takeovers) {
-        const QString packageVersion = takeover.section(QLatin1Char(' '), 0, 1);
+    for (const Takeover& takeover : takeovers) {
+        const QString packageVersion = takeover.package + QLatin1Char(' ') + takeover.version;
         QStringList sources = offered ? offered->values(packageVersion) : QStringList();
         std::sort(sources.begin(), sources.end());
         sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
         if (sources.isEmpty())
-            sources << takeover.section(QLatin1Char(' '), 2);
+            sources << takeover.file;
         const QStringList arguments{Logger::escaped(packageVersion),
                                     Logger::escaped(sources.join(QStringLiteral(", ")))};
         const char* const format = N_("%1 from %2 replaces orvel-version without saying which Orvel release it "
@@ -184,7 +192,7 @@ QString whereConfigured(const SourceFiles& files, const QString& source)
 {
     QStringList places;
     // The file that configures the URL (suite and component aside).
-    for (const auto& place : files.configuring(toLocal(source.left(source.indexOf(QLatin1Char(' '))))))
+    for (const auto& place : files.configuring(toLocal(MadisonLine::urlOf(source))))
         places << substituted("%1, line %2", {Logger::escaped(fromLocal(place.first)), QString::number(place.second)});
     if (places.isEmpty())
         return QString();
@@ -242,9 +250,8 @@ QString AptHook::refusalLine(const Refusal& refusal)
                             refusal.installed.isEmpty() ? QStringLiteral("(unknown)") : refusal.installed);
     if (!refusal.sourcesKnown)
         line += QStringLiteral(", sources unknown: apt could not list them");
-    const QStringList& sources = refusal.packageFiles.isEmpty() ? refusal.sources : refusal.packageFiles;
-    if (!sources.isEmpty())
-        line += QStringLiteral(", offered by ") + sources.join(QStringLiteral(", "));
+    if (!refusal.packageFiles.isEmpty())
+        line += QStringLiteral(", offered by ") + refusal.packageFiles.join(QStringLiteral(", "));
     if (!refusal.aptError.isEmpty())
         line += QStringLiteral(", apt said: ") + refusal.aptError;
     return line;
@@ -286,7 +293,7 @@ int AptHook::judge(const AptHookRequest& request)
     // index can name one version for a file that holds another, and a
     // package of any name can take over orvel-version through Provides.
     QVector<QPair<QString, QString>> requested;
-    QStringList takeovers;
+    QVector<Takeover> takeovers;
     for (const AptHookRequest::Action& action : request.actions()) {
         if (!action.unpacks())
             continue;
@@ -305,8 +312,7 @@ int AptHook::judge(const AptHookRequest& request)
         for (const std::string& version : control->versionsOf("orvel-version"))
             requested.append({UpdateValidator::orvelVersionOf(fromBytes(version)), file});
         if (control->takesOverWithoutVersion("orvel-version"))
-            takeovers << madisonName(request, action) + QLatin1Char(' ') + fromBytes(action.newVersion)
-                    + QLatin1Char(' ') + file;
+            takeovers.append({madisonName(request, action), fromBytes(action.newVersion), file});
     }
 
     QStringList arguments;
