@@ -194,6 +194,55 @@ TEST(Logger, EscapesWhatEndsALineForAnyReader)
     const QString beyond = QString::fromUcs4(U"\U00010080");
     EXPECT_EQ(Logger::escaped(QStringLiteral("a\u0085b\u009bc\u2028d\u2029e") + QChar(0xdce9) + beyond
                               + QStringLiteral("\t")),
-              QStringLiteral("a\\x85b\\x9Bc\\u2028d\\u2029e\\xE9") + beyond + QStringLiteral("\t"));
+              QStringLiteral("a\\u0085b\\u009Bc\\u2028d\\u2029e\\xE9") + beyond + QStringLiteral("\t"));
     EXPECT_EQ(Logger::escaped(QStringLiteral("plain text, é")), QStringLiteral("plain text, é"));
+}
+
+// What a reader of the log does to get the text back.
+QString unescaped(const QString& line)
+{
+    QString text;
+    for (int at = 0; at < line.size(); ++at) {
+        if (line.at(at) != QLatin1Char('\\') || at + 1 == line.size()) {
+            text += line.at(at);
+            continue;
+        }
+        const QChar kind = line.at(++at);
+        if (kind == QLatin1Char('x') || kind == QLatin1Char('u')) {
+            const int digits = kind == QLatin1Char('x') ? 2 : 4;
+            const uint code = line.mid(at + 1, digits).toUInt(nullptr, 16);
+            // "\xHH" above 7F is a byte that was not text: the code point
+            // that stands for it.
+            text += QChar(kind == QLatin1Char('x') && code >= 0x80 ? 0xdc00 + code : code);
+            at += digits;
+        } else {
+            text += kind == QLatin1Char('n') ? QChar(QLatin1Char('\n'))
+                : kind == QLatin1Char('r')   ? QChar(QLatin1Char('\r'))
+                                             : kind;
+        }
+    }
+    return text;
+}
+
+TEST(Logger, EscapesABackslashSoThatEveryEscapeCanBeUndone)
+{
+    // Text that looks like an escape is told apart from what it looks like.
+    const struct {
+        QString text;
+        QString escaped;
+    } cases[] = {
+        {QStringLiteral("a\\u2028FAKE"), QStringLiteral("a\\\\u2028FAKE")},
+        {QStringLiteral("a\u2028FAKE"), QStringLiteral("a\\u2028FAKE")},
+        {QStringLiteral("file:/srv/\\xE9"), QStringLiteral("file:/srv/\\\\xE9")},
+        {QStringLiteral("file:/srv/") + QChar(0xdce9), QStringLiteral("file:/srv/\\xE9")},
+        {QStringLiteral("C:\\\\n"), QStringLiteral("C:\\\\\\\\n")},
+        {QStringLiteral("end\\"), QStringLiteral("end\\\\")},
+        // NEL as a character, and the byte 0x85 that was not text.
+        {QStringLiteral("a\u0085b") + QChar(0xdc85), QStringLiteral("a\\u0085b\\x85")},
+        {QStringLiteral("\x1b[2J\x7f"), QStringLiteral("\\x1B[2J\\x7F")},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Logger::escaped(c.text), c.escaped) << c.text.toStdString();
+        EXPECT_EQ(unescaped(Logger::escaped(c.text)), c.text) << c.text.toStdString();
+    }
 }

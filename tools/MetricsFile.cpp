@@ -94,12 +94,6 @@ bool MetricsFile::write(const char* text, size_t size, int* failure) noexcept
     return written;
 }
 
-std::string MetricsFile::uncheckedText()
-{
-    return std::string(AllowedHeader) + "orvel_update_allowed 0\n" + CheckSuccessHeader
-        + "orvel_update_check_success 0\n";
-}
-
 bool MetricsFile::publish(const std::string& text, std::string* error)
 {
     int failure = 0;

@@ -17,23 +17,11 @@
  * user) and be writable by nobody else, so no other user can swap what is
  * in it; the new text goes to a temporary file in it (not *.prom, which the
  * collector would read), is set to 0644 and renamed over the metrics file,
- * all relative to the opened directory.
+ * all relative to the opened directory. The text is PrometheusText's.
  */
 class MetricsFile
 {
 public:
-    /// The HELP and TYPE lines of the two metrics that every verdict has.
-    static constexpr const char* AllowedHeader =
-        "# HELP orvel_update_allowed Whether the pending apt update may be installed (1) or not (0).\n"
-        "# TYPE orvel_update_allowed gauge\n";
-    static constexpr const char* CheckSuccessHeader =
-        "# HELP orvel_update_check_success Whether apt answered every query of the checks (1) or not (0, and the "
-        "update is refused).\n"
-        "# TYPE orvel_update_check_success gauge\n";
-    /// The metrics that say that no verdict was reached: not allowed, not
-    /// checked.
-    static std::string uncheckedText();
-
     /**
      * Opens the directory that holds @p path. A directory that is a
      * symbolic link, missing, or owned or writable by another user gives

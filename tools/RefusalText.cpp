@@ -25,3 +25,17 @@ QStringList RefusalText::lines(const Refusal& refusal, const Style& style)
                 + (style.afterSource ? style.afterSource(source) : QString());
     return text;
 }
+
+QString RefusalText::line(const Refusal& refusal)
+{
+    QString line = QStringLiteral("update refused: %1 (%2, %3), installed %4")
+                       .arg(refusal.subject(), refusal.check, refusal.rule,
+                            refusal.installed.isEmpty() ? QStringLiteral("(unknown)") : refusal.installed);
+    if (!refusal.sourcesKnown)
+        line += QStringLiteral(", sources unknown: apt could not list them");
+    if (!refusal.packageFiles.isEmpty())
+        line += QStringLiteral(", offered by ") + refusal.packageFiles.join(QStringLiteral(", "));
+    if (!refusal.aptError.isEmpty())
+        line += QStringLiteral(", apt said: ") + refusal.aptError;
+    return line;
+}

@@ -13,9 +13,9 @@
 /**
  * A refusal as text for people, in the admin's language and escaped (its
  * versions, sources and messages come from repositories): the one
- * renderer of the tool's --why and of the guard's refusal and warning.
- * What programs read has renderers of its own (AptHook::refusalLine() for
- * the logs, the tool's JSON and metrics).
+ * renderer of the tool's --why and of the guard's refusal and warning;
+ * and the English line of the logs (line()). What programs read has
+ * renderers of its own (JsonText, PrometheusText).
  */
 namespace RefusalText {
 
@@ -32,5 +32,14 @@ struct Style {
 /// The lines of @p refusal, without line ends: the title (if asked), the
 /// message, then whether its sources are unknown or which offer it.
 QStringList lines(const Refusal& refusal, const Style& style);
+
+/**
+ * @p refusal as one English line for the checks' log and the system log,
+ * not escaped (the log escapes what it writes): "update refused: SUBJECT
+ * (CHECK, RULE), installed VERSION", then ", sources unknown: apt could not
+ * list them", ", offered by FILE, FILE" and ", apt said: LINE" where they
+ * apply. The collection's refusal_line filter follows it.
+ */
+QString line(const Refusal& refusal);
 
 } // namespace RefusalText

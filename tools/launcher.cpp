@@ -22,6 +22,7 @@
 #include <string>
 
 #include "MetricsFile.h"
+#include "PrometheusText.h"
 
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -97,7 +98,7 @@ int runPublishingMetrics(const std::string& program, char** argv, const std::str
     const bool started = child > 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
     std::string error;
     const std::unique_ptr<MetricsFile> file = MetricsFile::open(metrics, &error);
-    const bool published = file && file->publish(MetricsFile::uncheckedText(), &error);
+    const bool published = file && file->publish(PrometheusText::unchecked(), &error);
     std::fprintf(stderr, "orvel-update-check: %s; %s\n",
                  started ? "the checks ended without a verdict" : ("cannot run " + program).c_str(),
                  published ? "the metrics say that nothing was checked" : ("and " + error).c_str());

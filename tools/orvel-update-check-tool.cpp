@@ -9,9 +9,13 @@
 #include "AptHook.h"
 #include "ChildProcess.h"
 #include "ExitStatus.h"
+#include "HelpText.h"
+#include "JsonText.h"
 #include "MetricsFile.h"
+#include "PrometheusText.h"
 #include "RefusalText.h"
 #include "TranslatedText.h"
+#include "VerdictText.h"
 
 #include <Logger.h>
 #include <UpdateValidatorManager.h>
@@ -19,9 +23,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTextCodec>
 #include <QTextStream>
 
@@ -42,87 +43,6 @@
 
 namespace {
 
-// --help, block by block: each block is one text for the translators.
-const char* const helpBlocks[] = {
-    N_("Usage: orvel-update-check [OPTION...] [--] [APT-ARG...]\n"
-       "       orvel-update-check --apt-hook\n"),
-    N_("Decides whether the pending distribution update through apt may be installed:\n"
-       "every offered version must keep the design and major version of the installed\n"
-       "system, and every hotfix repository must belong to the installed release or to\n"
-       "an offered regular release. APT-ARGs are apt's configuration options for the\n"
-       "pending operation (-o, -c, -t, ...), passed on byte for byte: put them after\n"
-       "--. apt's command words, package names and its help or version options are not\n"
-       "apt arguments.\n"),
-    N_("Prints \"update allowed\" or \"update refused\", then each package source that\n"
-       "offers a refused version, one per line, sorted. --why adds, after a blank line,\n"
-       "one block per refused version: the version with its check and rule, a\n"
-       "sentence, and the sources that offer it. --json always carries the refusals.\n"),
-    N_("With --apt-hook it is apt's guard: apt runs it before dpkg (see\n"
-       "/etc/apt/apt.conf.d/20orvel-update-guard) and stops when it refuses. It reads\n"
-       "apt's hook request (protocol version 3 or 2) from standard input, or from the\n"
-       "descriptor in APT_HOOK_INFO_FD; when the run installs or upgrades a package it\n"
-       "reads each archive apt hands to dpkg (refusing one that is not what apt's index\n"
-       "says), then checks the sources of that apt run and the versions of orvel-version\n"
-       "that the archives install or provide, local .deb files included. It says\n"
-       "nothing unless it refuses or warns, and sends each refusal to the system log\n"
-       "too (journalctl -t orvel-update-check).\n"),
-    N_("apt options: Orvel::Update-Guard=false lets one run through (on the command\n"
-       "line: -o Orvel::Update-Guard=false; for front ends without one, such as\n"
-       "unattended-upgrade and PackageKit, a line Orvel::Update-Guard \"false\"; in a\n"
-       "file under /etc/apt/apt.conf.d/, removed afterwards); Orvel::Update-Guard::Scope\n"
-       "says which runs a refused verdict stops: \"sources\" (default) those that install\n"
-       "a refused version, take a package at a version that a refused source offers, or\n"
-       "follow checks that could not be made, letting the others go on with a warning\n"
-       "that names the refused sources (so one refused repository does not hold back\n"
-       "security updates); \"all\" every install or upgrade; \"orvel-version\" only runs\n"
-       "whose archives install or provide orvel-version. Orvel::Update-Guard::Log names\n"
-       "a log file. dpkg -i, and programs that call dpkg directly, bypass apt and so\n"
-       "the guard.\n"),
-    N_("Options:\n"
-       "  --log FILE           append the checks' log to FILE (exit 3 when it cannot be\n"
-       "                       written)\n"
-       "  --log-level LEVEL    lowest level written to the log: debug, info (default),\n"
-       "                       warning or error\n"
-       "  --explain            write the reasons for the verdict (info level and above)\n"
-       "                       to standard error\n"
-       "  --why                after the verdict, say why: each refused version, the rule\n"
-       "                       it breaks and the sources that offer it\n"
-       "  --json               print {\"allowed\": ..., \"installed\": ...,\n"
-       "                       \"invalid_sources\": [...], \"refusals\": [...]} instead\n"
-       "  --prometheus         print the verdict as metrics in Prometheus' text format\n"
-       "                       instead\n"
-       "  --metrics-file FILE  write those metrics to FILE instead, replacing it at once\n"
-       "                       (for the node exporter's textfile collector);\n"
-       "                       interrupted, the file says orvel_update_allowed 0 and\n"
-       "                       orvel_update_check_success 0\n"
-       "  --apt-hook           run as apt's pre-install hook: read apt's request from\n"
-       "                       standard input (or APT_HOOK_INFO_FD)\n"
-       "  -h, --help           print this help\n"
-       "  -v, --version        print the version\n"),
-    N_("--why, --json, --prometheus and --metrics-file each choose the output: give one\n"
-       "of them at most. --explain and --log cannot be combined: the checks log to one\n"
-       "place at a time.\n"),
-    N_("Exit status:\n"
-       "  0      update allowed\n"
-       "  1      update refused (with --apt-hook: also a request from apt that cannot be\n"
-       "         read)\n"
-       "  2      usage error\n"
-       "  3      output error: the verdict, the explanation or the log could not be\n"
-       "         written (with --metrics-file: also a directory that is not root's\n"
-       "         alone, left as it was)\n"
-       "  4      the tool is broken: its main program could not be started\n"
-       "  128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP), after ending the apt\n"
-       "         queries it had started\n"),
-};
-
-QString helpText()
-{
-    QStringList blocks;
-    for (const char* block : helpBlocks)
-        blocks << translated(block);
-    return blocks.join(QLatin1Char('\n'));
-}
-
 const QStringList levelWords{QStringLiteral("debug"), QStringLiteral("info"), QStringLiteral("warning"),
                              QStringLiteral("error")};
 
@@ -130,7 +50,7 @@ int usageError(const QString& message)
 {
     const QString name = QCoreApplication::applicationName();
     QTextStream(stderr) << name << ": " << message << '\n'
-                        << translated(helpBlocks[0]).section(QLatin1Char('\n'), 0, 0) << '\n'
+                        << HelpText::usageLine() << '\n'
                         << substituted(N_("Try '%1 --help' for more information."), {name}) << '\n';
     return UsageError;
 }
@@ -151,40 +71,17 @@ bool writeAll(FILE* stream, const QByteArray& bytes)
         && std::fflush(stream) == 0;
 }
 
-int print(const QString& text, int status)
+int print(const QByteArray& bytes, int status)
 {
-    if (!writeAll(stdout, text.toLocal8Bit()))
+    if (!writeAll(stdout, bytes))
         return outputError(translated(N_("cannot write to standard output")),
                            QString::fromLocal8Bit(std::strerror(errno)));
     return status;
 }
 
-// The refusals as blocks for a person to read, after a blank line each.
-QString why(const QVector<Refusal>& refusals)
-{
-    QString text;
-    for (const Refusal& refusal : refusals)
-        text += QLatin1Char('\n') + RefusalText::lines(refusal, {}).join(QLatin1Char('\n')) + QLatin1Char('\n');
-    return text;
-}
-
-// A label value of Prometheus' text format: backslash, double quote and
-// line feed escaped.
-QString labelValue(const QString& text)
-{
-    QString escaped = text;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-        .replace(QLatin1Char('"'), QLatin1String("\\\""))
-        .replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
-}
-
-const char* const allowedHeader = MetricsFile::AllowedHeader;
-const char* const checkSuccessHeader = MetricsFile::CheckSuccessHeader;
-
 // The metrics that say that no verdict was reached, made before any signal
 // handler may need them.
-const std::string uncheckedMetrics = MetricsFile::uncheckedText();
+const std::string uncheckedMetrics = PrometheusText::unchecked();
 
 // The metrics file of --metrics-file, for the interrupt handler.
 MetricsFile* metricsFile = nullptr;
@@ -194,29 +91,6 @@ void publishUnchecked()
 {
     if (metricsFile)
         metricsFile->publishFromSignal(uncheckedMetrics.data(), uncheckedMetrics.size());
-}
-
-// The verdict as metrics in Prometheus' text format, for the node
-// exporter's textfile collector: no time stamps (the collector adds none
-// either), a HELP and a TYPE line for each metric.
-QString prometheus(bool allowed, const QString& installed, const QVector<Refusal>& refusals)
-{
-    const bool answered = std::none_of(refusals.cbegin(), refusals.cend(), [](const Refusal& refusal) {
-        return refusal.rule == QLatin1String("versions-unknown") || !refusal.sourcesKnown;
-    });
-    QString text = QString::fromLatin1(allowedHeader) + QStringLiteral("orvel_update_allowed %1\n").arg(allowed ? 1 : 0)
-        + QString::fromLatin1(checkSuccessHeader)
-        + QStringLiteral("orvel_update_check_success %1\n").arg(answered ? 1 : 0)
-        + QStringLiteral("# HELP orvel_update_refusals A version that a check refuses, with the rule it breaks.\n"
-                         "# TYPE orvel_update_refusals gauge\n");
-    for (const Refusal& refusal : refusals)
-        text += QStringLiteral("orvel_update_refusals{check=%1,rule=%2,version=%3} 1\n")
-                    .arg(labelValue(refusal.check), labelValue(refusal.rule), labelValue(refusal.version));
-    text += QStringLiteral("# HELP orvel_update_installed_info The installed Orvel release.\n"
-                           "# TYPE orvel_update_installed_info gauge\n"
-                           "orvel_update_installed_info{version=%1} 1\n")
-                .arg(labelValue(installed));
-    return text;
 }
 
 // What the command line asks for, once it has been read and checked.
@@ -234,7 +108,7 @@ struct Invocation {
 // done instead (help, version, the apt hook, a usage error).
 std::variant<Invocation, int> parseCommandLine(int argc, char** argv)
 {
-    // The help is written as a whole (helpBlocks), not by the parser.
+    // The help is written as a whole (HelpText), not by the parser.
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption logOption(QStringLiteral("log"), QString(), QStringLiteral("file"));
@@ -263,10 +137,11 @@ std::variant<Invocation, int> parseCommandLine(int argc, char** argv)
                                       {option}));
     }
     if (parser.isSet(helpOption))
-        return print(helpText(), UpdateAllowed);
+        return print(HelpText::full().toLocal8Bit(), UpdateAllowed);
     if (parser.isSet(versionOption))
-        return print(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
-                         + QLatin1Char('\n'),
+        return print((QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
+                      + QLatin1Char('\n'))
+                         .toLocal8Bit(),
                      UpdateAllowed);
     if (parser.isSet(aptHookOption)) {
         for (const QCommandLineOption& other :
@@ -313,7 +188,7 @@ std::variant<Invocation, int> parseCommandLine(int argc, char** argv)
     const QString helpOrVersion = UpdateValidator::helpOrVersionOption(invocation.aptArguments);
     if (!helpOrVersion.isEmpty()) {
         const Refusal::Part problem = UpdateValidator::helpOrVersionProblem(helpOrVersion);
-        return usageError(Refusal::substituted(translatedFormat(problem.format), problem.arguments));
+        return usageError(Logger::escaped(Refusal::substituted(translatedFormat(problem.format), problem.arguments)));
     }
     return invocation;
 }
@@ -334,39 +209,29 @@ QString logProblem(const QString& path)
     return kernels ? translated(N_("a file of the kernel's, which keeps no log")) : QString();
 }
 
-// The verdict in the form the invocation asks for.
-QString rendered(const Invocation& invocation, bool allowed, const UpdateValidatorManager& manager)
+// The verdict in the form the invocation asks for: UTF-8 for programs
+// (JSON and Prometheus' format say so), the locale's own for people.
+QByteArray rendered(const Invocation& invocation, bool allowed, const UpdateValidatorManager& manager)
 {
-    QStringList sources = manager.getAllInvalidSources();
-    std::sort(sources.begin(), sources.end());
     const QVector<Refusal> refusals = manager.getRefusals();
-    if (invocation.output == Invocation::Prometheus)
-        return prometheus(allowed, manager.getCurrentOrvelVersion(), refusals);
-    if (invocation.output == Invocation::Json) {
-        QJsonArray refusalObjects;
+    switch (invocation.output) {
+    case Invocation::Prometheus: {
+        std::vector<PrometheusText::Refused> refused;
+        const auto utf8 = [](const QString& text) { return Logger::escaped(text).toUtf8().toStdString(); };
         for (const Refusal& refusal : refusals)
-            refusalObjects.append(
-                QJsonObject{{QStringLiteral("check"), refusal.check},
-                            {QStringLiteral("rule"), refusal.rule},
-                            {QStringLiteral("version"), refusal.version},
-                            {QStringLiteral("installed"), refusal.installed},
-                            {QStringLiteral("sources"), QJsonArray::fromStringList(refusal.sources)},
-                            {QStringLiteral("package_files"), QJsonArray::fromStringList(refusal.packageFiles)},
-                            {QStringLiteral("message"), refusal.message},
-                            {QStringLiteral("sources_known"), refusal.sourcesKnown},
-                            {QStringLiteral("apt_error"), refusal.aptError}});
-        const QJsonObject object{{QStringLiteral("allowed"), allowed},
-                                 {QStringLiteral("installed"), manager.getCurrentOrvelVersion()},
-                                 {QStringLiteral("invalid_sources"), QJsonArray::fromStringList(sources)},
-                                 {QStringLiteral("refusals"), refusalObjects}};
-        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+            refused.push_back({utf8(refusal.check), utf8(refusal.rule), utf8(refusal.version), refusal.sourcesKnown});
+        return QByteArray::fromStdString(
+            PrometheusText::verdict(allowed, utf8(manager.getCurrentOrvelVersion()), refused));
     }
-    QString verdict = QLatin1String(allowed ? "update allowed\n" : "update refused\n");
-    for (const QString& source : qAsConst(sources))
-        verdict += Logger::escaped(source) + QLatin1Char('\n');
-    if (invocation.output == Invocation::Why)
-        verdict += why(refusals);
-    return verdict;
+    case Invocation::Json:
+        return JsonText::verdict(allowed, manager.getCurrentOrvelVersion(), manager.getAllInvalidSources(), refusals)
+            .toUtf8();
+    case Invocation::Plain:
+    case Invocation::Why:
+        break;
+    }
+    return VerdictText::plain(allowed, manager.getAllInvalidSources(), refusals, invocation.output == Invocation::Why)
+        .toLocal8Bit();
 }
 
 // Runs the checks the invocation asks for and writes their verdict.
@@ -422,7 +287,7 @@ int run(const Invocation& invocation)
     // Every refused version with its rule and sources, at info level.
     if (logger)
         for (const Refusal& refusal : manager.getRefusals())
-            logger->info(AptHook::refusalLine(refusal));
+            logger->info(RefusalText::line(refusal));
 
     if (explanation >= 0) {
         QFile reasons;
@@ -432,11 +297,11 @@ int run(const Invocation& invocation)
             return OutputError; // standard error itself failed: nowhere to say so
     }
 
-    const QString verdict = rendered(invocation, allowed, manager);
+    const QByteArray verdict = rendered(invocation, allowed, manager);
     const int status = allowed ? UpdateAllowed : UpdateRefused;
     if (metricsOutput) {
         std::string error;
-        if (!metricsOutput->publish(verdict.toUtf8().toStdString(), &error))
+        if (!metricsOutput->publish(verdict.toStdString(), &error))
             return outputError(translated(N_("cannot write the metrics")), QString::fromLocal8Bit(error.c_str()));
         // The unit's journal says what the metrics only count: why the
         // checks could not be made, apt's error line among it.

@@ -17,13 +17,14 @@ namespace {
 
 // Characters that end a line for some reader, move a terminal's cursor or
 // start an escape sequence: C0 controls but tab, DEL and C1 controls (NEL
-// among them), the Unicode line and paragraph separators; and a lone U+DC80
-// to U+DCFF, which stands for a byte that was not valid text.
+// among them), the Unicode line and paragraph separators; a lone U+DC80
+// to U+DCFF, which stands for a byte that was not valid text; and the
+// backslash itself, so that every escape can be undone.
 bool needsEscape(const QString& text, int at)
 {
     const ushort code = text.at(at).unicode();
-    return (code < 0x20 && code != '\t') || (code >= 0x7f && code <= 0x9f) || code == 0x2028 || code == 0x2029
-        || (code >= 0xdc80 && code <= 0xdcff && (at == 0 || !text.at(at - 1).isHighSurrogate()));
+    return code == '\\' || (code < 0x20 && code != '\t') || (code >= 0x7f && code <= 0x9f) || code == 0x2028
+        || code == 0x2029 || (code >= 0xdc80 && code <= 0xdcff && (at == 0 || !text.at(at - 1).isHighSurrogate()));
 }
 
 QString hex(uint value, int digits)
@@ -46,13 +47,16 @@ QString Logger::escaped(QString const& text)
         const ushort code = text.at(at).unicode();
         if (!needsEscape(text, at))
             line += text.at(at);
+        else if (code == '\\')
+            line += QLatin1String("\\\\");
         else if (code == '\n')
             line += QLatin1String("\\n");
         else if (code == '\r')
             line += QLatin1String("\\r");
         else if (code >= 0xdc80 && code <= 0xdcff)
             line += QLatin1String("\\x") + hex(code - 0xdc00, 2);
-        else if (code > 0xff)
+        else if (code >= 0x80)
+            // C1 controls too: "\xHH" above 7F is a byte that was not text.
             line += QLatin1String("\\u") + hex(code, 4);
         else
             line += QLatin1String("\\x") + hex(code, 2);

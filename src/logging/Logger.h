@@ -53,10 +53,12 @@ public:
 
     /**
      * @p text made safe for a terminal and for any line-oriented reader:
-     * "\n", "\r", "\xHH" for the other C0 controls (tab kept), DEL and the
-     * C1 controls (NEL among them), "\u2028" and "\u2029" for the Unicode
-     * line and paragraph separators, and "\xHH" for a byte that was not
-     * valid text (U+DC80 to U+DCFF, as ChildProcess keeps such bytes).
+     * "\n", "\r", "\xHH" for the other C0 controls (tab kept) and DEL,
+     * "\uXXXX" for the C1 controls (NEL among them) and the Unicode line
+     * and paragraph separators, "\xHH" (80 to FF) for a byte that was not
+     * valid text (U+DC80 to U+DCFF, as ChildProcess keeps such bytes), and
+     * "\\" for a backslash: read left to right, every escape undoes to
+     * exactly the text it stands for.
      */
     static QString escaped(QString const& text);
 

@@ -26,6 +26,11 @@ pybind11::list toPython(const QStringList& texts)
     return list;
 }
 
+pybind11::bool_ toPython(bool value)
+{
+    return pybind11::bool_(value);
+}
+
 } // namespace
 
 UpdateValidatorManagerWrapperAptArgs::UpdateValidatorManagerWrapperAptArgs(const std::vector<std::string>& aptArgs)
@@ -54,15 +59,7 @@ pybind11::list UpdateValidatorManagerWrapperAptArgs::getRefusalsList()
     pybind11::list refusals;
     for (const Refusal& refusal : m_manager.getRefusals()) {
         pybind11::dict entry;
-        entry["check"] = toPython(refusal.check);
-        entry["rule"] = toPython(refusal.rule);
-        entry["version"] = toPython(refusal.version);
-        entry["installed"] = toPython(refusal.installed);
-        entry["sources"] = toPython(refusal.sources);
-        entry["package_files"] = toPython(refusal.packageFiles);
-        entry["message"] = toPython(refusal.message);
-        entry["sources_known"] = pybind11::bool_(refusal.sourcesKnown);
-        entry["apt_error"] = toPython(refusal.aptError);
+        refusal.forEachField([&entry](const char* key, const auto& value) { entry[key] = toPython(value); });
         refusals.append(entry);
     }
     return refusals;

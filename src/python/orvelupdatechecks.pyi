@@ -3,7 +3,27 @@
 
 """Python bindings for liborvelupdatechecks"""
 
-from typing import Dict, List, Sequence, Union
+from typing import List, Sequence, Union
+
+from typing_extensions import TypedDict
+
+
+class Refusal(TypedDict):
+    """Why validate() refused one offered version; the keys in the order the
+    library gives them, the same as those of orvel-update-check --json."""
+    check: str
+    rule: str
+    version: str
+    installed: str
+    sources: List[str]
+    """Repository URLs that offer the version."""
+    package_files: List[str]
+    """The same sources as "URL suite/component"."""
+    message: str
+    sources_known: bool
+    """False when apt could not list the sources."""
+    apt_error: str
+    """apt's first error line for "versions-unknown", else ""."""
 
 
 class UpdateValidatorAptArgs:
@@ -23,9 +43,5 @@ class UpdateValidatorAptArgs:
     def get_invalid_sources(self) -> List[str]:
         """Repository URLs that offer a version refused by the latest validate(), each once."""
 
-    def get_refusals(self) -> List[Dict[str, Union[str, bool, List[str]]]]:
-        """Why the latest validate() refused: one dict per refused version, with the keys
-        check, rule, version, installed, message (str), sources (list of str: URLs),
-        package_files (list of str: the same sources as "URL suite/component"),
-        sources_known (bool: False when apt could not list the sources) and
-        apt_error (str: apt's first error line for "versions-unknown")."""
+    def get_refusals(self) -> List[Refusal]:
+        """Why the latest validate() refused: one dict (Refusal) per refused version."""

@@ -7,8 +7,6 @@
 
 #include <optional>
 
-#include "orvelupdatechecks_export.h"
-
 /**
  * What apt answered for one verdict, shared by the validators of a manager.
  *
@@ -22,7 +20,7 @@
  * validator that checks a second time starts a new verdict (renew()), and
  * apt is asked again.
  */
-class ORVELUPDATECHECKS_EXPORT AptAnswers
+class AptAnswers
 {
 public:
     /// An answer: not asked yet (no value), failed (a value without one),

@@ -3,6 +3,8 @@
 
 #include "HotfixValidator.h"
 
+#include "AptAnswers.h"
+
 namespace {
 const QString constructorName =
     QStringLiteral("HotfixValidator::HotfixValidator(std::shared_ptr<Logger>, const QStringList&)");
@@ -30,7 +32,7 @@ HotfixValidator::HotfixValidator(std::shared_ptr<Logger> logger, const QStringLi
         m_availableVersions = m_getAvailableVersion();
         // A query that ran always yields at least one (possibly empty) line,
         // so an empty list means that it failed.
-        m_versionQueryFailed = m_availableVersions.isEmpty();
+        setVersionQueryFailed(m_availableVersions.isEmpty());
     }
     logConstruction(constructorName, QStringLiteral("available orvel version (deduplicated) = "));
 }
@@ -93,13 +95,13 @@ bool HotfixValidator::check()
 
     // Without the offered versions nothing can be judged: refuse rather
     // than pass an update that was never examined.
-    if (m_versionQueryFailed)
+    if (versionQueryFailed())
         return refuseUnknownVersions(
             checkKind, QStringLiteral("Hotfix check failed"),
             Refusal::sentence("apt could not say which releases the sources announce, so no hotfix was checked "
                               "against the installed %1",
                               {installedForMessage()}),
-            m_answers->releasesError);
+            answers().releasesError);
 
     const QStringList current = m_currentOrvelVersion.split(QLatin1Char('.'));
     const auto versionsWithSources = verdictVersionsWithSources();

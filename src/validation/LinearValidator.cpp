@@ -3,6 +3,8 @@
 
 #include "LinearValidator.h"
 
+#include "AptAnswers.h"
+
 #include "ChildProcess.h"
 
 #include <WexAdmin/PackageManager.h>
@@ -36,11 +38,11 @@ LinearValidator::LinearValidator(std::shared_ptr<Logger> logger, const QStringLi
     // The versions of every architecture and of the packages that provide
     // orvel-version come from apt itself, which also tells a failed query
     // from a package that nobody offers.
-    if (!m_versionQueryFailed) {
+    if (!versionQueryFailed()) {
         const std::optional<QStringList> lines =
             packages(QStringLiteral("Unable to get available versions for linear validation"),
                      static_cast<int>(period.remainingTime()));
-        m_versionQueryFailed = !lines;
+        setVersionQueryFailed(!lines);
         QSet<QString> known(m_availableVersions.cbegin(), m_availableVersions.cend());
         for (const QString& line : lines.value_or(QStringList())) {
             const int separator = line.indexOf(QLatin1Char('|'));
@@ -61,13 +63,13 @@ bool LinearValidator::check()
     beginCheck();
     if (m_logger)
         m_logger->debug(checkName);
-    if (m_versionQueryFailed)
+    if (versionQueryFailed())
         return refuseUnknownVersions(
             checkKind, QStringLiteral("Linear check failed"),
             Refusal::sentence("apt could not say which versions are offered, so none was compared with the "
                               "installed %1",
                               {installedForMessage()}),
-            m_answers->packagesError);
+            answers().packagesError);
 
     // Nothing can keep the design and major version of a release that is
     // not known: refuse rather than compare with a stand-in.
@@ -80,8 +82,8 @@ bool LinearValidator::check()
             : refusal(checkKind, QStringLiteral("installed-version-unknown"), QString(),
                       {Refusal::sentence("the installed Orvel release \"%1\" has fewer than three components, so "
                                          "no offered version was compared with it",
-                                         {Logger::escaped(m_currentOrvelVersion)})});
-        m_refusals.append(unknown);
+                                         {m_currentOrvelVersion})});
+        addRefusal(unknown);
         if (m_logger) {
             m_logger->error(unknown.message);
             m_logger->error(QStringLiteral("Linear check failed"));

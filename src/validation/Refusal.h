@@ -53,8 +53,9 @@ struct Refusal {
     /// False when apt could not list which sources offer what: sources is
     /// then empty although some source does offer the version.
     bool sourcesKnown = true;
-    /// For "versions-unknown": apt's first error line (escaped), or what
-    /// else ended its query; empty otherwise.
+    /// For "versions-unknown": apt's first error line, or what else ended
+    /// its query; empty otherwise. Like every text of a refusal it is as
+    /// apt and the repositories gave it: renderers for people escape it.
     QString aptError = QString();
     /// The sentences of message.
     QVector<Part> parts = {};
@@ -103,6 +104,27 @@ struct Refusal {
             return version;
         return rule == QLatin1String("installed-version-unknown") ? sentence("installed release unknown").format
                                                                   : sentence("versions unknown").format;
+    }
+
+    /**
+     * Calls @p visit(key, value) for each field that programs read, in the
+     * order and under the keys of every form they read it in (the tool's
+     * JSON, the Python module's dicts and its stub): "check", "rule",
+     * "version", "installed", "sources", "package_files", "message",
+     * "sources_known", "apt_error". A value is a QString, a QStringList or
+     * a bool.
+     */
+    template <typename Visit> void forEachField(Visit&& visit) const
+    {
+        visit("check", check);
+        visit("rule", rule);
+        visit("version", version);
+        visit("installed", installed);
+        visit("sources", sources);
+        visit("package_files", packageFiles);
+        visit("message", message);
+        visit("sources_known", sourcesKnown);
+        visit("apt_error", aptError);
     }
 
     bool operator==(const Refusal& other) const

@@ -3,6 +3,7 @@
 
 #include "UpdateValidator.h"
 
+#include "AptAnswers.h"
 #include "ChildProcess.h"
 #include "MadisonLine.h"
 
@@ -11,6 +12,27 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+
+struct UpdateValidator::Private {
+    explicit Private(std::shared_ptr<AptAnswers> shared)
+        : answers(shared ? std::move(shared) : std::make_shared<AptAnswers>())
+    { }
+
+    /// setRequestedVersions(): the versions in request order, each once,
+    /// and the sources named for them.
+    QStringList requestedVersions;
+    QMultiHash<QString, QString> requestedSources;
+    QVector<Refusal> refusals;
+    bool versionQueryFailed = false;
+    /// Why the apt arguments were refused before any query; empty if not.
+    QString argumentProblem;
+    Refusal::Part argumentProblemPart;
+    std::shared_ptr<AptAnswers> answers;
+    /// The generation of answers that this validator last checked against.
+    int checkedGeneration = -1;
+    /// aptErrorOf() the latest failed runShellCommand().
+    QString lastQueryError;
+};
 
 UpdateValidator::UpdateValidator(std::shared_ptr<Logger> logger, QStringList const& aptArgs)
     : UpdateValidator(std::move(logger), aptArgs, std::make_shared<AptAnswers>())
@@ -21,10 +43,30 @@ UpdateValidator::UpdateValidator(std::shared_ptr<Logger> logger, QStringList con
     : m_logger(std::move(logger))
     , m_currentOrvelVersion(OrvelUpdateState::SystemVersion::getCurrentSystemVersion())
     , m_aptArgs(aptArgs)
-    , m_answers(answers ? std::move(answers) : std::make_shared<AptAnswers>())
+    , d(std::make_unique<Private>(std::move(answers)))
 { }
 
 UpdateValidator::~UpdateValidator() = default;
+
+bool UpdateValidator::versionQueryFailed() const
+{
+    return d->versionQueryFailed;
+}
+
+void UpdateValidator::setVersionQueryFailed(bool failed)
+{
+    d->versionQueryFailed = failed;
+}
+
+AptAnswers& UpdateValidator::answers() const
+{
+    return *d->answers;
+}
+
+void UpdateValidator::addRefusal(Refusal const& refusal)
+{
+    d->refusals.append(refusal);
+}
 
 void UpdateValidator::setCurrentOrvelVersion(QString const& version)
 {
@@ -37,7 +79,7 @@ void UpdateValidator::setCurrentOrvelVersion(QString const& version)
 void UpdateValidator::setAvailableVersions(QStringList const& versions)
 {
     m_availableVersions = versions;
-    m_versionQueryFailed = false;
+    d->versionQueryFailed = false;
     if (m_logger)
         m_logger->debug(QStringLiteral("void UpdateValidator::setAvailableVersions(const QStringList&)"),
                         QStringLiteral("available orvel version = ") + m_availableVersions.join(QLatin1Char(' ')));
@@ -50,18 +92,18 @@ void UpdateValidator::setLogger(std::shared_ptr<Logger> logger)
 
 void UpdateValidator::setRequestedVersions(QVector<QPair<QString, QString>> const& versionsWithSources)
 {
-    m_requestedVersions.clear();
-    m_requestedSources.clear();
+    d->requestedVersions.clear();
+    d->requestedSources.clear();
     for (const auto& entry : versionsWithSources) {
-        if (!m_requestedVersions.contains(entry.first))
-            m_requestedVersions << entry.first;
-        if (!m_requestedSources.contains(entry.first, entry.second))
-            m_requestedSources.insert(entry.first, entry.second);
+        if (!d->requestedVersions.contains(entry.first))
+            d->requestedVersions << entry.first;
+        if (!d->requestedSources.contains(entry.first, entry.second))
+            d->requestedSources.insert(entry.first, entry.second);
     }
     if (m_logger)
         m_logger->debug(
             QStringLiteral("void UpdateValidator::setRequestedVersions(const QVector<QPair<QString, QString>>&)"),
-            QStringLiteral("requested orvel version = ") + m_requestedVersions.join(QLatin1Char(' ')));
+            QStringLiteral("requested orvel version = ") + d->requestedVersions.join(QLatin1Char(' ')));
 }
 
 QString UpdateValidator::orvelVersionOf(QString const& packageVersion)
@@ -73,7 +115,7 @@ QString UpdateValidator::orvelVersionOf(QString const& packageVersion)
 QStringList UpdateValidator::versionsToJudge() const
 {
     QStringList versions = m_availableVersions;
-    for (const QString& version : m_requestedVersions)
+    for (const QString& version : d->requestedVersions)
         if (!m_availableVersions.contains(version))
             versions << version;
     return versions;
@@ -86,7 +128,7 @@ QSet<QString> UpdateValidator::getInvalidSources() const
 
 QVector<Refusal> UpdateValidator::getRefusals() const
 {
-    return m_refusals;
+    return d->refusals;
 }
 
 QString UpdateValidator::getCurrentOrvelVersion() const
@@ -97,7 +139,7 @@ QString UpdateValidator::getCurrentOrvelVersion() const
 void UpdateValidator::clearRefusals()
 {
     m_invalidSources.clear();
-    m_refusals.clear();
+    d->refusals.clear();
 }
 
 Refusal UpdateValidator::refusal(QString const& check, QString const& rule, QString const& version,
@@ -119,13 +161,13 @@ void UpdateValidator::refuse(QString const& check, QString const& rule, QString 
     // A version that no source apt lists offers is named by where its
     // request takes it from.
     if (offeredBy.isEmpty())
-        offeredBy = m_requestedSources.values(version);
+        offeredBy = d->requestedSources.values(version);
     QSet<QString> packageFiles(offeredBy.cbegin(), offeredBy.cend());
     QSet<QString> sources;
     for (const QString& packageFile : qAsConst(packageFiles))
         sources.insert(MadisonLine::urlOf(packageFile));
     m_invalidSources.unite(sources);
-    for (const Refusal& refusal : qAsConst(m_refusals))
+    for (const Refusal& refusal : qAsConst(d->refusals))
         if (refusal.version == version)
             return;
     const auto sorted = [](const QSet<QString>& set) {
@@ -137,7 +179,7 @@ void UpdateValidator::refuse(QString const& check, QString const& rule, QString 
     refused.sources = sorted(sources);
     refused.packageFiles = sorted(packageFiles);
     refused.sourcesKnown = versionsWithSources.has_value();
-    m_refusals.append(refused);
+    d->refusals.append(refused);
 }
 
 namespace {
@@ -180,7 +222,7 @@ bool versionBefore(const QString& first, const QString& second)
 
 void UpdateValidator::sortRefusals()
 {
-    std::stable_sort(m_refusals.begin(), m_refusals.end(),
+    std::stable_sort(d->refusals.begin(), d->refusals.end(),
                      [](const Refusal& a, const Refusal& b) { return versionBefore(a.version, b.version); });
 }
 
@@ -213,9 +255,9 @@ std::optional<QMultiHash<QString, QString>> UpdateValidator::fetchVersionsWithSo
 
 void UpdateValidator::beginCheck()
 {
-    if (m_checkedGeneration == m_answers->generation())
-        m_answers->renew();
-    m_checkedGeneration = m_answers->generation();
+    if (d->checkedGeneration == d->answers->generation())
+        d->answers->renew();
+    d->checkedGeneration = d->answers->generation();
 }
 
 QString UpdateValidator::releasesCommand() const
@@ -236,24 +278,24 @@ std::optional<std::pair<QString, QString>> UpdateValidator::versionAndSource(QSt
 
 std::optional<QStringList> UpdateValidator::releases(QString const& failureMessage)
 {
-    if (!m_answers->releases) {
-        m_answers->releases = runShellCommand(releasesCommand(), failureMessage);
-        if (!*m_answers->releases)
-            m_answers->releasesError = m_lastQueryError;
+    if (!d->answers->releases) {
+        d->answers->releases = runShellCommand(releasesCommand(), failureMessage);
+        if (!*d->answers->releases)
+            d->answers->releasesError = d->lastQueryError;
     }
-    return *m_answers->releases;
+    return *d->answers->releases;
 }
 
 std::optional<QStringList> UpdateValidator::packages(QString const& failureMessage, int timeoutMs)
 {
-    if (!m_answers->packages) {
-        m_answers->packages = runShellCommand(aptArgumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ")
-                                                  + packageVersionsCommand(),
-                                              failureMessage, timeoutMs);
-        if (!*m_answers->packages)
-            m_answers->packagesError = m_lastQueryError;
+    if (!d->answers->packages) {
+        d->answers->packages = runShellCommand(aptArgumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ")
+                                                   + packageVersionsCommand(),
+                                               failureMessage, timeoutMs);
+        if (!*d->answers->packages)
+            d->answers->packagesError = d->lastQueryError;
     }
-    return *m_answers->packages;
+    return *d->answers->packages;
 }
 
 std::optional<QMultiHash<QString, QString>> UpdateValidator::verdictVersionsWithSources()
@@ -398,7 +440,7 @@ Refusal::Part UpdateValidator::helpOrVersionProblem(QString const& option)
 {
     return Refusal::sentence("the apt argument \"%1\" asks apt for its help or version, not for the offered "
                              "versions: give apt's configuration options (-o, -c, -t, ...)",
-                             {Logger::escaped(option)});
+                             {option});
 }
 
 bool UpdateValidator::refuseArgumentsUpFront()
@@ -406,11 +448,11 @@ bool UpdateValidator::refuseArgumentsUpFront()
     const QString option = helpOrVersionOption(m_aptArgs);
     if (option.isEmpty())
         return false;
-    m_argumentProblemPart = helpOrVersionProblem(option);
-    m_argumentProblem = Refusal::substituted(m_argumentProblemPart.format, m_argumentProblemPart.arguments);
-    m_versionQueryFailed = true;
+    d->argumentProblemPart = helpOrVersionProblem(option);
+    d->argumentProblem = Refusal::substituted(d->argumentProblemPart.format, d->argumentProblemPart.arguments);
+    d->versionQueryFailed = true;
     if (m_logger)
-        m_logger->error(m_argumentProblem);
+        m_logger->error(d->argumentProblem);
     return true;
 }
 
@@ -480,7 +522,7 @@ std::optional<QStringList> UpdateValidator::runShellCommand(QString const& comma
             ? QStringLiteral("the query ended without giving its whole answer")
             : result.failureText().isEmpty() ? QStringLiteral("the query failed without saying why")
                                              : result.failureText();
-        m_lastQueryError = aptErrorOf(why);
+        d->lastQueryError = aptErrorOf(why);
         logQueryFailure(failureMessage, why);
         return std::nullopt;
     }
@@ -503,8 +545,8 @@ QString UpdateValidator::aptErrorOf(QString const& why)
     const QStringList lines = why.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString& line : lines)
         if (line.startsWith(QLatin1String("E: ")))
-            return Logger::escaped(line);
-    return Logger::escaped(lines.value(0));
+            return line;
+    return lines.value(0);
 }
 
 QString UpdateValidator::strayWord(QStringList const& aptArgs)
@@ -528,8 +570,8 @@ bool UpdateValidator::refuseUnknownVersions(QString const& check, QString const&
 {
     clearRefusals();
     QVector<Refusal::Part> parts;
-    if (!m_argumentProblem.isEmpty()) {
-        parts << m_argumentProblemPart;
+    if (!d->argumentProblem.isEmpty()) {
+        parts << d->argumentProblemPart;
     } else {
         parts << explanation;
         if (!aptError.isEmpty())
@@ -538,14 +580,14 @@ bool UpdateValidator::refuseUnknownVersions(QString const& check, QString const&
         if (!word.isEmpty())
             parts << Refusal::sentence("\"%1\" is an apt command word or a package name, not one of apt's "
                                        "configuration options (-o, -c, -t, ...)",
-                                       {Logger::escaped(word)});
+                                       {word});
     }
     Refusal unknown = refusal(check, QStringLiteral("versions-unknown"), QString(), parts);
-    unknown.aptError = m_argumentProblem.isEmpty() ? aptError : QString();
-    m_refusals.append(unknown);
+    unknown.aptError = d->argumentProblem.isEmpty() ? aptError : QString();
+    d->refusals.append(unknown);
     if (m_logger) {
-        if (!m_argumentProblem.isEmpty())
-            m_logger->error(m_argumentProblem);
+        if (!d->argumentProblem.isEmpty())
+            m_logger->error(d->argumentProblem);
         m_logger->error(logMessage);
     }
     return false;

@@ -13,10 +13,11 @@
 #include <memory>
 #include <optional>
 
-#include "AptAnswers.h"
 #include "Logger.h"
 #include "Refusal.h"
 #include "orvelupdatechecks_export.h"
+
+class AptAnswers;
 
 /**
  * Common base of the update validators.
@@ -199,7 +200,8 @@ protected:
     /// @p why (the child's standard error, or that it timed out).
     void logQueryFailure(QString const& message, QString const& why) const;
     /// What a person is told of a failed query's @p why: apt's first error
-    /// line ("E: ..."), or else its first line; escaped.
+    /// line ("E: ..."), or else its first line, as apt wrote it: whoever
+    /// shows it to a person escapes it.
     static QString aptErrorOf(QString const& why);
     /**
      * The first of @p aptArgs that is neither an option nor the value of
@@ -250,26 +252,26 @@ protected:
     /// the installed version, then the offered versions after @p availableLabel.
     void logConstruction(QString const& functionName, QString const& availableLabel) const;
 
+    /// Whether a subclass's own query of the offered versions failed, so
+    /// that m_availableVersions is unknown rather than empty. Cleared when
+    /// setAvailableVersions() supplies the versions.
+    bool versionQueryFailed() const;
+    void setVersionQueryFailed(bool failed);
+    /// What apt answered for this verdict, shared with the other validators
+    /// of the manager.
+    AptAnswers& answers() const;
+    /// Records @p refusal as it stands (no sources of its own).
+    void addRefusal(Refusal const& refusal);
+
     std::shared_ptr<Logger> m_logger;
     QString m_currentOrvelVersion;
     QStringList m_availableVersions;
     QStringList m_aptArgs;
     QSet<QString> m_invalidSources;
-    /// setRequestedVersions(): the versions in request order, each once,
-    /// and the sources named for them.
-    QStringList m_requestedVersions;
-    QMultiHash<QString, QString> m_requestedSources;
-    QVector<Refusal> m_refusals;
-    /// Set by a subclass whose own query of the offered versions failed, so
-    /// that m_availableVersions is unknown rather than empty. Cleared when
-    /// setAvailableVersions() supplies the versions.
-    bool m_versionQueryFailed = false;
-    /// Why the apt arguments were refused before any query; empty if not.
-    QString m_argumentProblem;
-    Refusal::Part m_argumentProblemPart;
-    std::shared_ptr<AptAnswers> m_answers;
-    /// The generation of m_answers that this validator last checked against.
-    int m_checkedGeneration = -1;
-    /// aptErrorOf() the latest failed runShellCommand().
-    mutable QString m_lastQueryError;
+
+private:
+    // What the checks keep besides the fields above: out of the installed
+    // header, so that it can change without breaking programs.
+    struct Private;
+    std::unique_ptr<Private> d;
 };

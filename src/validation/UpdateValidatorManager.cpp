@@ -6,6 +6,7 @@
 #include "HotfixValidator.h"
 #include "LinearValidator.h"
 
+#include "AptAnswers.h"
 #include "ChildProcess.h"
 
 namespace {

@@ -54,9 +54,9 @@ class GatedUpgradeTest(unittest.TestCase):
                          {"allowed": True, "jump": False, "hotfix": False, "remote": True})
         self.assertEqual(summary(result.stdout), [
             "allowed: allowed, installed 1.7.2",
-            "jump: refused, installed 1.7.2: 1.8.0 (linear, major-version-changed) offered by "
+            "jump: refused, installed 1.7.2: 1.8.0 (linear, major-version-changed), offered by "
             + fleet.worlds["jump"].url("next") + " ./",
-            "hotfix: refused, installed 1.7.2: 1.6.0.hotfix1 (hotfix, hotfix-not-allowed) offered by "
+            "hotfix: refused, installed 1.7.2: 1.6.0.hotfix1 (hotfix, hotfix-not-allowed), offered by "
             + fleet.worlds["hotfix"].url("fix") + " ./",
             "remote: allowed, installed 1.7.2"])
         self.assertIn("Accepted publickey for root", fleet.sshd_log())

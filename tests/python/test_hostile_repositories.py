@@ -66,16 +66,16 @@ class ReleaseFieldsTest(unittest.TestCase):
             why = tool("--why", "--log", log, "--log-level", "debug")
             self.assertEqual(why.returncode, 1)
             text = why.stdout.decode("utf-8")
-            self.assertIn("\\x1B[2K\\r\\x85\\u2028\\u2029", text)
+            self.assertIn("\\x1B[2K\\r\\u0085\\u2028\\u2029", text)
             for raw in ("\x1b", "\r", "\x85", "\u2028", "\u2029"):
                 self.assertNotIn(raw, text)
             with open(log, encoding="utf-8") as lines:
                 for line in lines.read().splitlines():
                     self.assertRegex(line, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - ")
                     self.assertFalse(line.startswith("2099"), line)
-            # JSON keeps the text, in its own escaping.
+            # JSON carries the same escaped text.
             refusal = json.loads(tool("--json").stdout.decode("utf-8"))["refusals"][0]
-            self.assertEqual(refusal["version"], forged)
+            self.assertEqual(refusal["version"], "1.6.0.hotfix1\\x1B[2K\\r\\u0085\\u2028\\u2029" + forged.split("\u2029")[1])
             self.assertEqual(refusal["sources"], [world.url("old-fix")])
 
 
@@ -168,8 +168,11 @@ class RefusalRecordTest(unittest.TestCase):
             json_result = tool("--json")
         prefix = os.fsencode(world.url("caf"))
         self.assertEqual(result.stdout.splitlines()[1:], [prefix + b"\\xE8", prefix + b"\\xE9"])
+        # JSON carries the same escapes, never a lone surrogate (which strict
+        # readers reject).
+        self.assertNotIn(b"\\ud", json_result.stdout.lower())
         self.assertEqual(json.loads(json_result.stdout.decode())["invalid_sources"],
-                         sorted(world.url(name) for name in names))
+                         [world.url("caf") + "\\xE8", world.url("caf") + "\\xE9"])
 
     def test_second_init_is_a_type_error(self):
         with AptWorld("1.7.2", [JUMP]):

@@ -57,10 +57,11 @@ class PrometheusOutputTest(unittest.TestCase):
                          'orvel_update_refusals{check="hotfix",rule="hotfix-not-allowed",version="1.6.0.hotfix1"}':
                              "1",
                          'orvel_update_installed_info{version="1.7.2"}': "1"}),
-            # A release version that needs escaping in a label value.
+            # A release version that needs escaping in a label value: its
+            # backslash escaped as everywhere, then once more for the label.
             "escaped": ([MAIN, ("odd", "1.6.0.hotfix" + quoted, [])], 1,
                         {'orvel_update_refusals{check="hotfix",rule="hotfix-not-allowed",'
-                         'version="1.6.0.hotfixfix\\"\\\\1"}': "1"}),
+                         'version="1.6.0.hotfixfix\\"\\\\\\\\1"}': "1"}),
         }
         for name, (repos, status, expected) in worlds.items():
             with self.subTest(world=name), AptWorld("1.7.2", repos):

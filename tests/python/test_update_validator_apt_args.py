@@ -1,9 +1,12 @@
 # SPDX-FileCopyrightText: 2026 Orvel maintainers <maintainers@orvel.example>
 # SPDX-License-Identifier: LGPL-2.1-or-later
 
+import ast
+import json
 import os
 import pydoc
 import re
+import subprocess
 import tempfile
 import unittest
 
@@ -12,6 +15,7 @@ from orvelupdatechecks import UpdateValidatorAptArgs
 
 from aptworld import AptWorld
 
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
 STAMP = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - ")
 
 
@@ -188,6 +192,17 @@ class VerdictTest(unittest.TestCase):
             # repository's suite is "./").
             for refusal in refusals:
                 self.assertEqual(refusal.pop("package_files"), [source + " ./" for source in refusal["sources"]])
+            # The keys of the stub's Refusal, in order, and of the tool's JSON.
+            with open(os.path.join(SOURCE_DIR, "src", "python", "orvelupdatechecks.pyi")) as stub:
+                typed = next(node for node in ast.parse(stub.read()).body
+                             if isinstance(node, ast.ClassDef) and node.name == "Refusal")
+            keys = [field.target.id for field in typed.body if isinstance(field, ast.AnnAssign)]
+            self.assertEqual([list(refusal) for refusal in checker.get_refusals()], [keys, keys])
+            verdict = subprocess.run([os.environ["ORVEL_UPDATE_CHECK"], "--json"], stdout=subprocess.PIPE,
+                                     universal_newlines=True, timeout=120)
+            # (A JSON object's keys have no order; Qt writes them sorted.)
+            self.assertEqual([sorted(refusal) for refusal in json.loads(verdict.stdout)["refusals"]],
+                             [sorted(keys)] * 2)
             self.assertEqual(refusals, [
                 {"check": "linear", "rule": "major-version-changed", "version": "1.8.0", "installed": "1.7.2",
                  "sources": sorted([world.url("fix"), world.url("next")]),

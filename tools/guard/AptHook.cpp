@@ -8,7 +8,6 @@
 #include "GuardMessages.h"
 #include "ExitStatus.h"
 #include "SourceFiles.h"
-#include "SystemLog.h"
 #include "TranslatedText.h"
 
 #include "ChildProcess.h"
@@ -21,11 +20,8 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <optional>
-
-#include <syslog.h>
 
 namespace {
 
@@ -58,15 +54,7 @@ QString said(const Refusal::Part& part, bool forPeople)
 // Lets a run through unchecked, saying so wherever a person may look.
 int passUnchecked(const QString& why, const std::shared_ptr<Logger>& logger)
 {
-    const QString reason = Logger::escaped(why);
-    std::fputs(toLocal(substituted("orvel-update-check: warning: the update guard is off for "
-                                   "this apt run (%1): nothing was checked",
-                                   {reason})
-                       + QLatin1Char('\n'))
-                   .c_str(),
-               stderr);
-    SystemLog::send(LOG_NOTICE,
-                    toLocal(QStringLiteral("update guard off for this apt run (%1): nothing was checked").arg(reason)));
+    GuardMessages::passUnchecked(toLocal(Logger::escaped(why)));
     if (logger)
         logger->warning(QStringLiteral("Update guard switched off for this apt run (%1)").arg(why));
     return UpdateAllowed;
@@ -179,7 +167,7 @@ std::optional<QVector<Refusal::Part>> whyThisRunStops(const AptHookRequest& requ
         std::sort(from.begin(), from.end());
         for (const QString& source : qAsConst(from))
             parts << Refusal::sentence("this run takes %1 from %2, which offers refused versions",
-                                       {packageVersion, Logger::escaped(source)});
+                                       {packageVersion, source});
     }
     if (parts.isEmpty())
         return std::nullopt;
@@ -229,33 +217,14 @@ int passBesideRefusedSources(const UpdateValidatorManager& manager, const Source
     QStringList escaped;
     for (const QString& source : qAsConst(sources))
         escaped << Logger::escaped(source);
-    const char* const warning = N_("apt's sources (%1) offer refused versions; this run takes nothing from them");
-    const QStringList named{escaped.join(QStringLiteral(", "))};
-    QString text = translated("orvel-update-check: warning: ") + substituted(warning, named);
-    text += guardText(manager.getRefusals(), files);
-    std::fputs(toLocal(text + QLatin1Char('\n')).c_str(), stderr);
-    const QString line = Refusal::substituted(QString::fromLatin1(warning), named);
-    SystemLog::send(LOG_WARNING, toLocal(QStringLiteral("update allowed: ") + line));
+    const std::string line = GuardMessages::passBesideRefusedSources(toLocal(escaped.join(QStringLiteral(", "))),
+                                                                     toLocal(guardText(manager.getRefusals(), files)));
     if (logger)
-        logger->warning(line);
+        logger->warning(fromLocal(line));
     return UpdateAllowed;
 }
 
 } // namespace
-
-QString AptHook::refusalLine(const Refusal& refusal)
-{
-    QString line = QStringLiteral("update refused: %1 (%2, %3), installed %4")
-                       .arg(refusal.subject(), refusal.check, refusal.rule,
-                            refusal.installed.isEmpty() ? QStringLiteral("(unknown)") : refusal.installed);
-    if (!refusal.sourcesKnown)
-        line += QStringLiteral(", sources unknown: apt could not list them");
-    if (!refusal.packageFiles.isEmpty())
-        line += QStringLiteral(", offered by ") + refusal.packageFiles.join(QStringLiteral(", "));
-    if (!refusal.aptError.isEmpty())
-        line += QStringLiteral(", apt said: ") + refusal.aptError;
-    return line;
-}
 
 int AptHook::run()
 {
@@ -333,7 +302,7 @@ int AptHook::judge(const AptHookRequest& request)
     const bool allowed = manager.check();
     if (logger)
         for (const Refusal& refusal : manager.getRefusals())
-            logger->info(refusalLine(refusal));
+            logger->info(RefusalText::line(refusal));
     if (allowed)
         return UpdateAllowed;
     const SourceFiles files(request.configuration());
@@ -351,9 +320,9 @@ int AptHook::judge(const AptHookRequest& request)
     bool sourcesNamed = false;
     reasons += guardText(manager.getRefusals(), files, &sourcesNamed);
     for (const Refusal& refusal : manager.getRefusals())
-        logLines.push_back(toLocal(Logger::escaped(refusalLine(refusal))));
+        logLines.push_back(toLocal(Logger::escaped(RefusalText::line(refusal))));
     for (const Refusal::Part& part : qAsConst(*stops)) {
-        reasons += QStringLiteral("\n  ") + said(part, true);
+        reasons += QStringLiteral("\n  ") + Logger::escaped(said(part, true));
         logLines.push_back(toLocal(Logger::escaped(QStringLiteral("update refused: ") + said(part, false))));
     }
     const std::string remedy = sourcesNamed

@@ -5,8 +5,6 @@
 
 #include "AptHookRequest.h"
 
-#include <Refusal.h>
-
 /**
  * orvel-update-check --apt-hook: the guard that apt runs before it calls
  * dpkg (DPkg::Pre-Install-Pkgs, protocol version 3 or 2).
@@ -42,9 +40,5 @@ int run();
  * provide (from a repository or a local file).
  */
 int judge(const AptHookRequest& request);
-/// The English line that the system log, the guard's log and the
-/// tool's log give a refusal: version, check, rule, installed release
-/// and sources (or that they are unknown).
-QString refusalLine(const Refusal& refusal);
 
 } // namespace AptHook

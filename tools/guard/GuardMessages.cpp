@@ -11,6 +11,20 @@
 
 #include <syslog.h>
 
+namespace {
+
+// @p format with its "%1" replaced by @p argument, once.
+std::string filledIn(const std::string& format, const std::string& argument)
+{
+    std::string text = format;
+    const size_t at = text.find("%1");
+    if (at != std::string::npos)
+        text.replace(at, 2, argument);
+    return text;
+}
+
+} // namespace
+
 void GuardMessages::refuse(const std::string& why, const std::vector<std::string>& logLines, const std::string& remedy)
 {
     using Translation::text;
@@ -43,4 +57,27 @@ void GuardMessages::refuseConfiguration(const std::string& why)
     message += "\n";
     std::fputs(message.c_str(), stderr);
     SystemLog::send(LOG_WARNING, "update refused: the guard is set up wrongly: " + why);
+}
+
+void GuardMessages::passUnchecked(const std::string& reason)
+{
+    std::fputs((filledIn(Translation::text(N_("orvel-update-check: warning: the update guard is off for this apt "
+                                              "run (%1): nothing was checked")),
+                         reason)
+                + "\n")
+                   .c_str(),
+               stderr);
+    SystemLog::send(LOG_NOTICE, filledIn("update guard off for this apt run (%1): nothing was checked", reason));
+}
+
+std::string GuardMessages::passBesideRefusedSources(const std::string& sources, const std::string& details)
+{
+    const char* const format = N_("apt's sources (%1) offer refused versions; this run takes nothing from them");
+    std::fputs((Translation::text("orvel-update-check: warning: ") + filledIn(Translation::text(format), sources)
+                + details + "\n")
+                   .c_str(),
+               stderr);
+    const std::string line = filledIn(format, sources);
+    SystemLog::send(LOG_WARNING, "update allowed: " + line);
+    return line;
 }

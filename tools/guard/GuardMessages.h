@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-/// What the guard tells the admin when it stops a run: on standard error in
-/// the admin's language, in the system log in English. Standard C++ only:
-/// the launcher refuses with it before Qt is loaded.
+/// What the guard tells the admin when it stops a run or lets one through
+/// despite it: on standard error in the admin's language, in the system log
+/// in English; the guard's only voice. Standard C++ only: the launcher
+/// refuses with it before Qt is loaded.
 namespace GuardMessages {
 
 /**
@@ -23,5 +24,16 @@ void refuse(const std::string& why, const std::vector<std::string>& logLines = {
 /// Refuses a run because the guard's own settings are wrong (@p why):
 /// to be corrected, not let through.
 void refuseConfiguration(const std::string& why);
+/// Lets a run through unchecked because @p reason (escaped) switches the
+/// guard off: a warning on standard error, a notice in the system log.
+void passUnchecked(const std::string& reason);
+/**
+ * Lets a run go on that takes nothing from the refused @p sources
+ * (escaped, joined by ", "): a warning that names them, then @p details
+ * (the refusals, each line after a line end) on standard error; the
+ * English warning in the system log, which is returned for the guard's own
+ * log.
+ */
+std::string passBesideRefusedSources(const std::string& sources, const std::string& details);
 
 } // namespace GuardMessages

@@ -30,17 +30,20 @@ def apt_command_word(args):
 
 
 def refusal_line(refusal):
-    """'1.8.0 (linear, major-version-changed) offered by SOURCE, ...' for one refusal."""
+    """'1.8.0 (linear, major-version-changed), offered by SOURCE, ...' for one refusal: the fields
+    in the order and words of the line that orvel-update-check logs for it, without its
+    'update refused: ' and the installed release, which the host's summary says once."""
     subject = refusal.get('version') or ('installed release unknown' if refusal.get('rule') == 'installed-version-unknown'
                                          else 'versions unknown')
     line = '%s (%s, %s)' % (subject, refusal.get('check'), refusal.get('rule'))
     if not refusal.get('sources_known', True):
         line += ', sources unknown: apt could not list them'
-    if refusal.get('apt_error'):
-        line += ', apt said: ' + refusal['apt_error']
+    # A tool before 1.1.0 names URLs alone.
     sources = refusal.get('package_files') or refusal.get('sources')
     if sources:
-        line += ' offered by ' + ', '.join(sources)
+        line += ', offered by ' + ', '.join(sources)
+    if refusal.get('apt_error'):
+        line += ', apt said: ' + refusal['apt_error']
     return line
 
 
