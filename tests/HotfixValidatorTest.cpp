@@ -8,6 +8,7 @@
 #include "ScopedEnvironment.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -252,6 +253,24 @@ TEST(HotfixValidator, FailedVersionQueryRefusesEveryCheck)
     // Versions supplied explicitly end the failed state.
     validator.setAvailableVersions({QStringLiteral("2.4.0")});
     EXPECT_TRUE(validator.check());
+}
+
+TEST(HotfixValidator, HungAptCacheHoldsTheVerdictOneTimeLimitSlow)
+{
+    // What an apt run under the guard waits for too: thirty seconds, not
+    // more, and the log says how long.
+    FakeAptCache fake;
+    fake.setSleepSeconds(QStringLiteral("policy"), 600);
+    LogFile log(Logger::Error);
+    QElapsedTimer timer;
+    timer.start();
+    HotfixValidator validator(log.logger(), {});
+    EXPECT_GE(timer.elapsed(), 29000);
+    EXPECT_LT(timer.elapsed(), 40000);
+    EXPECT_FALSE(validator.check());
+    EXPECT_EQ(log.messages().mid(0, 2),
+              (QStringList{QStringLiteral("Unable to get available versions for hotfix validation"),
+                           QStringLiteral("timed out after 30000 ms")}));
 }
 
 TEST(HotfixValidator, ArgumentWithNulCountsAsFailedQuery)

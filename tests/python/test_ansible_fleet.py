@@ -13,6 +13,7 @@ import subprocess
 import tempfile
 import unittest
 
+from aptworld import AptWorld
 from fleet import COLLECTIONS, Fleet
 
 TOOL = os.environ["ORVEL_UPDATE_CHECK"]
@@ -203,14 +204,39 @@ class ModuleFailureTest(unittest.TestCase):
         self.assertIn('"allowed": true', result.stdout)
 
 
+def verdict_filters():
+    spec = importlib.util.spec_from_file_location("verdicts", os.path.join(
+        COLLECTIONS, "ansible_collections", "orvel", "update", "plugins", "filter", "verdicts.py"))
+    verdicts = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(verdicts)
+    return verdicts
+
+
 class VerdictFiltersTest(unittest.TestCase):
     """The role's lines for people: what they must never leave out."""
 
+    def test_a_refusal_reads_as_the_tool_logs_it(self):
+        # The same fields in the same order and words, for a refusal with
+        # sources and for one that apt could not answer.
+        refusal_line = verdict_filters().refusal_line
+        for name, repos in (("sources", [MAIN, NEXT, FIX]), ("apt failed", [MAIN])):
+            with self.subTest(world=name), AptWorld("1.7.2", repos) as world, \
+                    tempfile.TemporaryDirectory() as tmp:
+                if name == "apt failed":
+                    with open(os.path.join(world.dir, "apt", "sources.list"), "a") as sources:
+                        sources.write("this is no sources line\n")
+                log = os.path.join(tmp, "check.log")
+                result = subprocess.run([TOOL, "--json", "--log", log], stdout=subprocess.PIPE,
+                                        universal_newlines=True, timeout=120)
+                with open(log) as lines:
+                    logged = [re.sub(r"^.* - update refused: ", "", line).replace(", installed 1.7.2", "", 1)
+                              for line in lines.read().splitlines() if " - update refused: " in line]
+                refusals = json.loads(result.stdout)["refusals"]
+                self.assertEqual(len(refusals), 2, result.stdout)
+                self.assertEqual([refusal_line(refusal) for refusal in refusals], logged)
+
     def test_lines_say_what_is_unknown(self):
-        spec = importlib.util.spec_from_file_location("verdicts", os.path.join(
-            COLLECTIONS, "ansible_collections", "orvel", "update", "plugins", "filter", "verdicts.py"))
-        verdicts = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(verdicts)
+        verdicts = verdict_filters()
         unknown_sources = {"check": "linear", "rule": "major-version-changed", "version": "1.8.0",
                            "sources": [], "sources_known": False}
         unknown_installed = {"check": "linear", "rule": "installed-version-unknown", "version": "", "sources": []}
