@@ -22,7 +22,7 @@ class ORVELUPDATECHECKS_EXPORT LinearValidator : public UpdateValidator
 {
 public:
     /// Asks the package manager once for the offered versions, then apt for
-    /// those of other architectures and of providers (packageVersionsCommand()).
+    /// those of other architectures and of providers (AptQueries::packageVersions()).
     LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs);
     /// The same, sharing apt's answers with the other validators of a verdict.
     LinearValidator(std::shared_ptr<Logger> logger, const QStringList& aptArgs, std::shared_ptr<AptAnswers> answers);

@@ -136,48 +136,18 @@ protected:
     /// The "FILE<tab>RELEASE" lines of this verdict (releasesCommand()), asked
     /// once; no value when the query failed (logged with @p failureMessage).
     std::optional<QStringList> releases(QString const& failureMessage);
-    /// The "version | source" lines of this verdict (packageVersionsCommand()),
+    /// The "version | source" lines of this verdict (AptQueries::packageVersions()),
     /// asked once within @p timeoutMs; no value when the query failed.
     std::optional<QStringList> packages(QString const& failureMessage, int timeoutMs = 30000);
-    /// The releases query: policyReleasesCommand() with the apt arguments.
+    /// The releases query: AptQueries::policyReleases() with the apt arguments.
     QString releasesCommand() const;
     /// The lines of getRawVersionsWithSources(), or no value when the
     /// command failed (logged).
     std::optional<QStringList> queryVersionsWithSources() const;
 
-    /**
-     * The shell pipeline that reads "apt-cache policy" with the apt
-     * arguments of aptArgumentsArray() before it: for
-     * each package file, the "v=" of the release line that directly follows
-     * its " NNN FILE" line: "RELEASE | FILE", or with @p fileFirst
-     * "FILE<tab>RELEASE" (FILE is apt's name of the package file, "URL dist
-     * arch Packages", which holds no tab). A repository's own text can continue its release line
-     * with lines of any shape; so a package file counts only when apt's
-     * sources configuration describes it ("apt-get indextargets"), and a
-     * release of any other one, or a package file listed twice, fails the
-     * pipeline (exit 5), as does output without a "Package files:" block
-     * (exit 3): apt then answered another question.
-     */
-    static QString policyReleasesCommand(bool fileFirst);
     /// A version-source line split at its first "|": the version and the
     /// source field, both trimmed; no value without "|".
     static std::optional<std::pair<QString, QString>> versionAndSource(QStringView line);
-    /**
-     * The shell pipeline that prints, in "apt-cache madison"'s shape
-     * ("version | source ..."), the versions of orvel-version on every
-     * architecture apt is configured for ("orvel-version:*") and, for each
-     * package that provides orvel-version with a version, the version it
-     * provides, with the sources that offer it. Uses the bash array of
-     * aptArgumentsArray(); a line of madison's of another shape fails it
-     * (exit 4).
-     */
-    static QString packageVersionsCommand();
-    /// "apt_args=(...); ": @p aptArgs, each quoted, as the bash array that
-    /// the commands above hand to apt as "${apt_args[@]}"; and apt-cache as
-    /// a function that runs it under the name apt-get (its configuration,
-    /// Binary::apt-get included, is the installer's).
-    static QString aptArgumentsArray(QStringList const& aptArgs);
-
     /// True when the arguments keep the queries from running
     /// (helpOrVersionOption()); logs why and marks the versions unknown.
     bool refuseArgumentsUpFront();
@@ -203,12 +173,6 @@ protected:
     /// line ("E: ..."), or else its first line, as apt wrote it: whoever
     /// shows it to a person escapes it.
     static QString aptErrorOf(QString const& why);
-    /**
-     * The first of @p aptArgs that is neither an option nor the value of
-     * one (-o, -c, -t, -a and their long forms take one): an apt command
-     * word or a package name, which the queries cannot take. Empty if none.
-     */
-    static QString strayWord(QStringList const& aptArgs);
 
     /// Starts the record of a check(): no source, no refusal.
     void clearRefusals();
@@ -235,7 +199,7 @@ protected:
     /// Ends a check() whose offered versions are unknown (m_versionQueryFailed):
     /// records the refusal "versions-unknown" of @p check, without source,
     /// its @p explanation followed by what apt said (@p aptError) and by a
-    /// word of the apt arguments that no query can take (strayWord()); logs
+    /// word of the apt arguments that no query can take (AptQueries::strayWord()); logs
     /// @p logMessage as an error and answers false.
     bool refuseUnknownVersions(QString const& check, QString const& logMessage, Refusal::Part const& explanation,
                                QString const& aptError);
@@ -244,9 +208,6 @@ protected:
     /// The sentence that says why the installed version is empty: the
     /// system-version library read nothing from its file.
     static Refusal::Part installedUnknownReason();
-
-    /// @p words, each in single quotes for bash, joined by spaces.
-    static QString quotedForShell(QStringList const& words);
 
     /// The debug lines of a validator's constructor: @p functionName alone,
     /// the installed version, then the offered versions after @p availableLabel.
