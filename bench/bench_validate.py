@@ -7,9 +7,9 @@ For apt worlds of 1, 10 and 100 repositories it times, interleaved:
   library  UpdateValidatorAptArgs([]) plus validate(), from Python 3.7;
   floor    the apt commands the checks were built around, run directly by
            one bash in the same order: the package-manager query, the hotfix
-           query and each check's versions-with-sources pipeline, without
-           the trusted package-file list and without other architectures
-           and providers, which the library adds.
+           query and each check's versions-with-sources pipeline (six apt
+           runs), without the trusted package-file list and without other
+           architectures and providers, which the library adds.
 and prints the medians, their ratio, and the CPU time of this process (the
 library's own work) apart from that of its children; then, from one more
 verdict of each with apt-cache and apt-get counted, how many apt runs each

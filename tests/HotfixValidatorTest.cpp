@@ -201,24 +201,25 @@ TEST(HotfixValidator, ArgumentsReachAptCacheVerbatimAndRunNothing)
 {
     QTemporaryDir dir;
     const auto file = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
-    const QStringList args{
-        QStringLiteral("-o"),
-        QStringLiteral("Dir::Etc::sourcelist=/x.list"),
-        QStringLiteral("; touch ") + file("semicolon"),
-        QStringLiteral("$(touch ") + file("dollar") + QLatin1Char(')'),
-        QStringLiteral("`touch ") + file("backquote") + QLatin1Char('`'),
-        QStringLiteral("it's'; touch ") + file("quote") + QStringLiteral("; '"),
-        QStringLiteral("line\ntouch ") + file("newline"),
-        QString(),
-        QStringLiteral("* ~ \\ \" | > ") + file("redirect"),
-    };
+    // Each a value of -o: a word that is no option stops the query before
+    // apt runs.
+    QStringList args{QStringLiteral("-o"), QStringLiteral("Dir::Etc::sourcelist=/x.list")};
+    for (const QString& value : {
+             QStringLiteral("; touch ") + file("semicolon"),
+             QStringLiteral("$(touch ") + file("dollar") + QLatin1Char(')'),
+             QStringLiteral("`touch ") + file("backquote") + QLatin1Char('`'),
+             QStringLiteral("it's'; touch ") + file("quote") + QStringLiteral("; '"),
+             QStringLiteral("line\ntouch ") + file("newline"),
+             QString(),
+             QStringLiteral("* ~ \\ \" | > ") + file("redirect"),
+         })
+        args << QStringLiteral("-o") << value;
     FakeAptCache fake;
     fake.setStdout(QStringLiteral("policy"), " 500 file:/srv ./ Packages\n     release v=2.5.1,o=O\n");
     HotfixValidator validator(nullptr, args);
 
-    ASSERT_EQ(fake.calls().size(), 2);
+    ASSERT_EQ(fake.calls().size(), 1);
     EXPECT_EQ(fake.calls().first().mid(0, args.size() + 1), QStringList{QStringLiteral("indextargets")} + args);
-    EXPECT_EQ(fake.calls().last(), QStringList{QStringLiteral("policy")} + args);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     EXPECT_TRUE(validator.check());
 }
@@ -226,7 +227,7 @@ TEST(HotfixValidator, ArgumentsReachAptCacheVerbatimAndRunNothing)
 TEST(HotfixValidator, EmptyOutputIsOneEmptyVersionAndPasses)
 {
     FakeAptCache fake;
-    fake.setExitCode(QStringLiteral("policy"), 0);
+    fake.setExitCode(QStringLiteral("indextargets"), 0);
     LogFile log;
     HotfixValidator validator(log.logger(), {});
     EXPECT_TRUE(validator.check());
@@ -237,8 +238,8 @@ TEST(HotfixValidator, FailedVersionQueryRefusesEveryCheck)
 {
     FakeAptCache fake;
     fake.setStdout(QStringLiteral("policy"), " 500 file:/srv ./ Packages\n     release v=2.5.1,o=O\n");
-    fake.setStderr(QStringLiteral("policy"), "killed while reading");
-    fake.setKillsShell(QStringLiteral("policy"));
+    fake.setStderr(QStringLiteral("indextargets"), "killed while reading");
+    fake.setKillsShell(QStringLiteral("indextargets"));
     LogFile log;
     HotfixValidator validator(log.logger(), {});
     EXPECT_EQ(errorsIn(log.messages()),
@@ -260,7 +261,7 @@ TEST(HotfixValidator, HungAptCacheHoldsTheVerdictOneTimeLimitSlow)
     // What an apt run under the guard waits for too: thirty seconds, not
     // more, and the log says how long.
     FakeAptCache fake;
-    fake.setSleepSeconds(QStringLiteral("policy"), 600);
+    fake.setSleepSeconds(QStringLiteral("indextargets"), 600);
     LogFile log(Logger::Error);
     QElapsedTimer timer;
     timer.start();
@@ -285,24 +286,20 @@ TEST(HotfixValidator, ArgumentWithNulCountsAsFailedQuery)
                            QStringLiteral("the query failed without saying why"), failed}));
 }
 
-TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingStageRefuses)
+TEST(HotfixValidator, PackageFilesOfAnotherShapeOrAFailingStageRefuse)
 {
-    // Without its "Package files:" block (help, a command word among the
-    // arguments), when the stage that reads it fails, when apt-cache fails
-    // after printing part of its answer, and with a release line that
-    // belongs to no package file.
-    enum Fault { NoHeader, FailingReader, FailingAptCache, ReleaseBeforeAnyFile };
-    for (const Fault fault : {NoHeader, FailingReader, FailingAptCache, ReleaseBeforeAnyFile}) {
+    // A record that is not apt's (apt printed something else), apt-get
+    // failing after part of its answer, and the stage that reads it failing.
+    enum Fault { AnotherShape, FailingAptGet, FailingReader };
+    for (const Fault fault : {AnotherShape, FailingAptGet, FailingReader}) {
         FakeAptCache fake;
-        fake.setStdout(QStringLiteral("policy"),
-                       QByteArray(fault == ReleaseBeforeAnyFile ? "     release v=2.4.0\n" : "")
-                           + " 500 file:/srv ./ Packages\n     release v=2.4.0.hotfix1,o=O\n");
+        fake.setStdout(QStringLiteral("policy"), " 500 file:/srv ./ Packages\n     release v=2.4.0.hotfix1,o=O\n");
+        if (fault == AnotherShape)
+            fake.setStdout(QStringLiteral("indextargets"), "E: something else entirely\n");
         QTemporaryDir failingAwk;
         ScopedEnvironment environment;
-        if (fault == NoHeader) {
-            fake.setPolicyWithoutHeader();
-        } else if (fault == FailingAptCache) {
-            fake.setExitCode(QStringLiteral("policy"), 100);
+        if (fault == FailingAptGet) {
+            fake.setExitCode(QStringLiteral("indextargets"), 100);
         } else if (fault == FailingReader) {
             QFile awk(failingAwk.filePath(QStringLiteral("gawk")));
             ASSERT_TRUE(awk.open(QIODevice::WriteOnly));
@@ -318,15 +315,17 @@ TEST(HotfixValidator, PolicyOfAnotherShapeOrAFailingStageRefuses)
     }
 }
 
-TEST(HotfixValidator, ContinuedReleaseFieldAddsNoSecondRelease)
+TEST(HotfixValidator, ContinuedReleaseFieldAnnouncesNothingMore)
 {
-    // A repository's Version field that continues on a line of its own
-    // reading " release v=1.7.9.0", as apt prints it.
+    // A repository's Version field that continues with lines that read as
+    // apt's records of two package files, one forged, one real, announcing
+    // the regular release of its hotfix: only apt ends a record.
     FakeAptCache fake;
-    fake.setStdout(QStringLiteral("policy"),
-                   " 500 file:/srv/fix ./ Packages\n     release v=1.7.9.hotfix1\n"
-                   " release v=1.7.9.0,o=Orvel,c=\n"
-                   " 500 file:/srv/main ./ Packages\n     release v=1.7.5,o=Orvel\n");
+    fake.setStdout(QStringLiteral("indextargets"),
+                   "/l/fix\tfile:/srv/fix ./ Packages\t1.7.9.hotfix1\n"
+                   "/l/forged\tfile:/srv/forged ./ Packages\t1.7.9.0\tNOT-THE-NONCE\n"
+                   "/l/main\tfile:/srv/main ./ Packages\t1.7.9.0\t@NONCE@\n"
+                   "/l/main\tfile:/srv/main ./ Packages\t1.7.5\t@NONCE@\n");
     HotfixValidator validator(nullptr, {});
     EXPECT_FALSE(validator.check());
     ASSERT_EQ(validator.getRefusals().size(), 1);

@@ -45,13 +45,16 @@ TEST(UpdateValidator, CommandIsOnePipelineThatFailsWhenAnyStageFails)
     const QString command = UpdateValidator::versionsWithSourcesCommand();
     // apt-cache reads apt's configuration as apt-get does (Binary::apt-get).
     EXPECT_TRUE(command.startsWith(QStringLiteral("apt_args=(); apt-cache() { (exec -a apt-get apt-cache \"$@\"); }; "
-                                                  "set -o pipefail; ({ apt-get indextargets \"${apt_args[@]}\" ")));
-    EXPECT_TRUE(command.contains(QStringLiteral("apt-cache policy \"${apt_args[@]}\"; } | gawk ")));
-    EXPECT_TRUE(
-        command.contains(QStringLiteral(" && { provided=$(apt-cache showpkg \"${apt_args[@]}\" 'orvel-version:*' ")));
+                                                  "set -o pipefail; { nonce=$SRANDOM")));
+    // The package files with their releases, and the versions of
+    // orvel-version and of its providers, each answer once, one after the
+    // other.
+    EXPECT_TRUE(command.contains(QStringLiteral(" && targets=$(apt-get indextargets \"${apt_args[@]}\" --format ")));
+    EXPECT_TRUE(command.contains(
+        QStringLiteral(" && shown=$(apt-cache showpkg \"${apt_args[@]}\" 'orvel-version:*' | sed '/^ /d') && ")));
     EXPECT_TRUE(command.contains(QStringLiteral(
-        "apt-cache madison \"${apt_args[@]}\" 'orvel-version:*' \"${providers[@]}\" 2>/dev/null; } | gawk -F' [|] '")));
-    EXPECT_TRUE(command.endsWith(QStringLiteral("sed 's/^[^|]*+v//') | sort -u")));
+        "others=$(apt-cache showpkg \"${apt_args[@]}\" \"${providers[@]}\" | sed '/^ /d'); } && printf ")));
+    EXPECT_TRUE(command.endsWith(QStringLiteral("{print $2 \" | \" $1}' | sort -u")));
 }
 
 TEST(UpdateValidator, CommandAsksAptWithTheQuotedArguments)
@@ -147,18 +150,17 @@ TEST(UpdateValidator, FindsVersionsWithSourcesOfBothStagesInRealApt)
 
 TEST(UpdateValidator, FailingStageOfTheCommandMakesTheSourcesUnknown)
 {
-    // Each stage alone: policy, madison, and output of the wrong shape.
+    // Each stage alone: the package files, the versions, and output of the
+    // wrong shape.
     const QByteArray policy = " 500 file:/srv/a ./ Packages\n     release v=1.7.5,o=Orvel\n";
     const QByteArray madison = "orvel-version | 1.0+v1.7.6 | file:/srv/b ./ Packages\n";
     for (const QString& failing :
-         {QStringLiteral("policy"), QStringLiteral("madison"), QStringLiteral("header"), QStringLiteral("shape")}) {
+         {QStringLiteral("indextargets"), QStringLiteral("showpkg"), QStringLiteral("shape")}) {
         FakeAptCache fake;
         fake.setStdout(QStringLiteral("policy"), policy);
         fake.setStdout(QStringLiteral("madison"),
                        failing == QLatin1String("shape") ? "1.0+v1.7.6 file:/srv/b\n" : madison);
-        if (failing == QLatin1String("header"))
-            fake.setPolicyWithoutHeader();
-        else if (failing != QLatin1String("shape"))
+        if (failing != QLatin1String("shape"))
             fake.setExitCode(failing, 100);
         LogFile log(Logger::Error);
         ProbeValidator validator(log.logger(), {});
@@ -179,8 +181,8 @@ TEST(UpdateValidator, KilledCommandGivesTwoErrorLinesAndNoVersions)
 {
     FakeAptCache fake;
     fake.setStdout(QStringLiteral("policy"), " 500 file:/srv/a ./ Packages\n     release v=1.7.5,o=O\n");
-    fake.setStderr(QStringLiteral("policy"), "mirror broken");
-    fake.setKillsShell(QStringLiteral("policy"));
+    fake.setStderr(QStringLiteral("indextargets"), "mirror broken");
+    fake.setKillsShell(QStringLiteral("indextargets"));
     LogFile log;
     ProbeValidator validator(log.logger(), {});
 
@@ -236,7 +238,7 @@ TEST(UpdateValidator, SettersReplaceAndLogTheirValues)
 TEST(UpdateValidator, TimedOutCommandIsKilledWithItsPipelineSlow)
 {
     FakeAptCache fake;
-    fake.setSleepSeconds(QStringLiteral("policy"), 600);
+    fake.setSleepSeconds(QStringLiteral("showpkg"), 600);
     LogFile log;
     ProbeValidator validator(log.logger(), {});
 
@@ -253,4 +255,43 @@ TEST(UpdateValidator, TimedOutCommandIsKilledWithItsPipelineSlow)
     ASSERT_EQ(ids.size(), 2);
     EXPECT_FALSE(ProcessTable::exists(ids.at(0).toInt()));
     EXPECT_EQ(ProcessTable::membersOfGroup(ids.at(1).toInt()), QList<pid_t>());
+}
+
+TEST(UpdateValidator, VersionsAreOfferedByThePackageFilesThatAptSourcesDescribe)
+{
+    // apt-get indextargets' records, then showpkg's text as apt prints it.
+    const QByteArray targets = "/l/main\tfile:/srv/main ./ Packages\t1.7.5\t@NONCE@\n"
+                               "/l/next\tfile:/srv/next ./ Packages\t\t@NONCE@\n";
+    const QByteArray versions = "Package: orvel-version\nVersions: \n"
+                                "1.0+v1.7.5 (/l/main) (/var/lib/dpkg/status)\n"
+                                " Description Language: \n                 File: /l/main\n\n"
+                                "Reverse Depends: \nDependencies: \n1.0+v1.7.5 - \nProvides: \n1.0+v1.7.5 - \n"
+                                "Reverse Provides: \norvel-system 2.0 (= 1.0+v1.8.0)\norvel-other 1.0 (= )\n"
+                                "Package: orvel-version:i386\nVersions: \n1.0+v1.7.6 (/l/next) (/l/main)\n\n"
+                                "Reverse Provides: \n";
+    const QByteArray provider = "Package: orvel-system\nVersions: \n2.0 (/l/next)\n\nReverse Provides: \n";
+    const struct {
+        const char* name;
+        QByteArray showpkg;
+        std::optional<QStringList> lines;
+    } cases[] = {
+        {"versions, architectures and providers", versions + provider,
+         QStringList{QStringLiteral("1.7.5 | file:/srv/main ./ Packages"),
+                     QStringLiteral("1.7.6 | file:/srv/main ./ Packages"),
+                     QStringLiteral("1.7.6 | file:/srv/next ./ Packages"),
+                     QStringLiteral("1.8.0 | file:/srv/next ./ Packages"), QString()}},
+        {"nothing offered", "", QStringList{QStringLiteral("1.7.5 | file:/srv/main ./ Packages"), QString()}},
+        {"a version line of another shape", "Package: orvel-version\nVersions: \n1.0+v1.7.5 /l/main\n", std::nullopt},
+        {"text that is about no package", "E: broken\nPackage: orvel-version\n", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        FakeAptCache fake;
+        fake.setStdout(QStringLiteral("indextargets"), targets);
+        fake.setStdout(QStringLiteral("showpkg"), c.showpkg);
+        LogFile log(Logger::Error);
+        ProbeValidator validator(log.logger(), {});
+        const QStringList raw = validator.getRawVersionsWithSources();
+        EXPECT_EQ(raw, c.lines.value_or(QStringList())) << c.name;
+        EXPECT_EQ(log.messages().isEmpty(), c.lines.has_value()) << c.name;
+    }
 }

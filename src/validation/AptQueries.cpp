@@ -5,47 +5,75 @@
 
 #include <QRegularExpression>
 
-QString AptQueries::policyReleases(bool fileFirst)
+namespace {
+
+// apt's list of the package files that its sources configuration describes,
+// each with the Version of its Release file as apt reads it, as records
+// "FILENAME<tab>DESCRIPTION<tab>VERSION<tab>NONCE\n". A Release field may
+// continue over lines of any text, but no repository knows this run's
+// nonce: a record ends only where apt ended it.
+const char* const targetRecords =
+    R"sh(nonce=$SRANDOM$SRANDOM$SRANDOM$SRANDOM && )sh"
+    R"sh(targets=$(apt-get indextargets "${apt_args[@]}" --format "\$(FILENAME)"$'\t'"\$(DESCRIPTION)"$'\t'"\$(VERSION)"$'\t'"$nonce" 'Created-By: Packages') && )sh";
+
+// Reads the records above, then (after a record "SHOWPKG") apt-cache
+// showpkg's text of orvel-version and of its providers, and prints each
+// release as "DESCRIPTION<tab>RELEASE" (RELEASE: the first line of the
+// Version field; none when it is empty), then with -v versions=1 an empty
+// line and "VERSION | DESCRIPTION" for each version of orvel-version, on
+// every architecture, and each version that a provider provides, with each
+// package file that offers it. A file that no target names (dpkg's status)
+// offers nothing. Text of another shape fails it (exit 4).
+const char* const readAnswers =
+    R"awk(gawk -v nonce="$nonce" -v versions=%1 'BEGIN {RS = "\t" nonce "\n"; FS = "\t"} )awk"
+    R"awk(function bad(why) {print why > "/dev/stderr"; failed = 1; exit 4} )awk"
+    R"awk(!showpkg {sub(/^\n+/, "")} )awk"
+    R"awk(!showpkg && $0 == "SHOWPKG" {showpkg = 1; RS = "\n"; FS = " "; next} )awk"
+    R"awk(!showpkg && $0 == "" {next} )awk"
+    R"awk(!showpkg {if (NF < 3 || $1 == "" || $2 == "") bad("apt-get indextargets printed a record that is not FILENAME, DESCRIPTION, VERSION"); )awk"
+    R"awk(release = substr($0, length($1) + length($2) + 3); sub(/\n.*/, "", release); described[$1] = $2; )awk"
+    R"awk(if (release != "") releases[++releaseCount] = $2 "\t" release; next} )awk"
+    R"awk(/^Package: [^ ]+$/ {package = substr($0, 10); part = ""; next} )awk"
+    R"awk(package == "" && $0 != "" {bad("apt-cache showpkg printed text that is not about a package")} )awk"
+    R"awk(/^(Versions|Reverse Depends|Dependencies|Provides|Reverse Provides): *$/ {part = $0; sub(/ *$/, "", part); next} )awk"
+    R"awk(part == "Versions:" && $0 != "" && !/^ / {if (!match($0, /^([^ ()]+) \((.*)\) *$/, v)) bad("apt-cache showpkg printed a version line that is not VERSION (FILE)..."); )awk"
+    R"awk(key = package " " v[1]; if (!(key in files)) order[++keys] = key; files[key] = files[key] ") (" v[2]; next} )awk"
+    R"awk(part == "Reverse Provides:" && package ~ /^orvel-version(:|$)/ && NF == 4 && $3 == "(=" && $4 != ")" )awk"
+    R"awk({sub(/\)$/, "", $4); provides[$1 " " $2] = provides[$1 " " $2] " " $4} )awk"
+    R"awk(END {if (failed) exit 4; for (i = 1; i <= releaseCount; ++i) print releases[i]; if (!versions) exit 0; print ""; )awk"
+    R"awk(for (i = 1; i <= keys; ++i) {key = order[i]; split(key, p, " "); )awk"
+    R"awk(if (p[1] ~ /^orvel-version(:[^ ]+)?$/) offered = p[2]; else if (key in provides) offered = substr(provides[key], 2); else continue; )awk"
+    R"awk(n = split(substr(files[key], 4), list, /\) \(/); m = split(offered, ov, " "); )awk"
+    R"awk(for (f = 1; f <= n; ++f) if (list[f] in described) for (o = 1; o <= m; ++o) )awk"
+    R"awk(if (!seen[ov[o] " | " described[list[f]]]++) print ov[o] " | " described[list[f]]}}')awk";
+
+} // namespace
+
+QString AptQueries::releases()
 {
-    // First the package files that apt's sources configuration describes
-    // (text no repository writes), then an empty line, then the policy.
-    return QStringLiteral(
-               R"({ apt-get indextargets "${apt_args[@]}" --format '$(DESCRIPTION)' 'Created-By: Packages' && echo && apt-cache policy "${apt_args[@]}"; } | )"
-               R"(gawk -v fileFirst=%1 '!policy && $0 == "" {policy = 1; next} !policy {known[$0] = 1; next} )"
-               R"(/^Package files:/ {files = 1; inFiles = 1; next} )"
-               R"(/^Pinned packages:/ {inFiles = 0} )"
-               R"(inFiles && !file && /^ +release v=/ {print "apt-cache policy listed a release before any package file" > "/dev/stderr"; exit 5} )"
-               R"(inFiles && /^ -?[0-9]+ / {file = $0; sub(/^ -?[0-9]+ /, "", file); after = 1; )"
-               R"(if ((file in known) && seen[file]++) {print "apt-cache policy listed the package file " file " twice" > "/dev/stderr"; exit 5} next} )"
-               R"(after && file != "" && match($0, /^ +release v=([^,]+)/, ver) {if (!(file in known)) )"
-               R"({print "apt-cache policy listed a release of a package file that no source describes: " file > "/dev/stderr"; exit 5} )"
-               R"(print (fileFirst ? file "\t" ver[1] : ver[1] " | " file)} )"
-               R"({after = 0} )"
-               R"(END {if (!files) {print "apt-cache policy listed no package files" > "/dev/stderr"; exit 3}}')")
-        .arg(fileFirst ? 1 : 0);
+    return QString::fromLatin1(targetRecords) + QStringLiteral(R"(printf '%s\n' "$targets" | )")
+        + QString::fromLatin1(readAnswers).arg(0);
 }
 
 QString AptQueries::packageVersions()
 {
     // orvel-version on every architecture apt is configured for (":*": the
-    // cache holds those alone), and each package that provides it with a
-    // version: madison's "version | source" for the former, and for the
-    // latter the version it provides in place of its own. A line of
-    // madison's that is none of these fails the command.
-    return QStringLiteral(
-        R"sh(provided=$(apt-cache showpkg "${apt_args[@]}" 'orvel-version:*' | gawk '/^Package: / {reverse = 0} /^Reverse Provides: *$/ {reverse = 1; next} )sh"
-        R"sh(reverse && NF == 4 && $3 == "(=" && $4 != ")" {sub(/\)$/, "", $4); print $1, $2, $4}') && )sh"
-        R"sh(providers=() && while read -r provider _; do [ -z "$provider" ] || providers+=("$provider"); done <<<"$provided" && )sh"
-        R"sh({ printf '%s\n\n' "$provided"; apt-cache madison "${apt_args[@]}" 'orvel-version:*' "${providers[@]}" 2>/dev/null; } | )sh"
-        R"sh(gawk -F' [|] ' '!madison && $0 == "" {madison = 1; next} )sh"
-        R"sh(!madison {split($0, p, " "); provides[p[1] " " p[2]] = provides[p[1] " " p[2]] " " p[3]; provider[p[1]] = 1; next} )sh"
-        R"sh(NF == 0 {next} {name = $1; gsub(/^ +| +$/, "", name); version = $2; gsub(/^ +| +$/, "", version)} )sh"
-        R"sh(NF < 3 || (name !~ /^orvel-version(:[^ ]+)?$/ && !(name in provider)) )sh"
-        R"sh({print "apt-cache madison printed a line that is not package | version | source" > "/dev/stderr"; bad = 1; next} )sh"
-        R"sh(name ~ /^orvel-version(:|$)/ && !seen[version " | " $3]++ {print version " | " $3} )sh"
-        R"sh((name " " version) in provides {n = split(provides[name " " version], v, " "); )sh"
-        R"sh(for (i = 1; i <= n; ++i) if (!seen[v[i] " | " $3]++) print v[i] " | " $3} )sh"
-        R"sh(END {exit bad ? 4 : 0}')sh");
+    // cache holds those alone), and the packages that provide it with a
+    // version (its "Reverse Provides"), asked in a second run only when
+    // there are any. Lines that start with a space (the descriptions of
+    // every version, the bulk of it) are dropped as they come: nothing
+    // read is among them.
+    return QString::fromLatin1(targetRecords)
+        + QStringLiteral(
+               R"sh(shown=$(apt-cache showpkg "${apt_args[@]}" 'orvel-version:*' | sed '/^ /d') && )sh"
+               R"sh(providers=() && declare -A named=() && reverse=0 && { while IFS= read -r line; do )sh"
+               R"sh(if [[ $line == "Package: "* ]]; then reverse=0; elif [[ $line =~ ^Reverse\ Provides:\ *$ ]]; then reverse=1; )sh"
+               R"sh(elif ((reverse)); then read -ra word <<<"$line"; )sh"
+               R"sh(if ((${#word[@]} == 4)) && [ "${word[2]}" = "(=" ] && [ "${word[3]}" != ")" ] && [ -z "${named[${word[0]}]:-}" ]; )sh"
+               R"sh(then named[${word[0]}]=1; providers+=("${word[0]}"); fi; fi; done <<<"$shown"; true; } && )sh"
+               R"sh(others= && { ((${#providers[@]} == 0)) || others=$(apt-cache showpkg "${apt_args[@]}" "${providers[@]}" | sed '/^ /d'); } && )sh"
+               R"sh(printf '%s\nSHOWPKG\t%s\n%s\n%s\n' "$targets" "$nonce" "$shown" "$others" | )sh")
+        + QString::fromLatin1(readAnswers).arg(1);
 }
 
 QString AptQueries::argumentsArray(QStringList const& aptArgs)

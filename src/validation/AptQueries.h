@@ -15,26 +15,22 @@ class AptQueries
 {
 public:
     /**
-     * The pipeline that reads "apt-cache policy" with the apt arguments of
-     * argumentsArray() before it: for each package file, the "v=" of the
-     * release line that directly follows its " NNN FILE" line: "RELEASE |
-     * FILE", or with @p fileFirst "FILE<tab>RELEASE" (FILE is apt's name of
-     * the package file, "URL dist arch Packages", which holds no tab). A
-     * repository's own text can continue its release line with lines of
-     * any shape; so a package file counts only when apt's sources
-     * configuration describes it ("apt-get indextargets"), and a release of
-     * any other one, or a package file listed twice, fails the pipeline
-     * (exit 5), as does output without a "Package files:" block (exit 3):
-     * apt then answered another question.
+     * The pipeline that prints "FILE<tab>RELEASE" for each package file
+     * that apt's sources configuration describes and that apt has, FILE
+     * being apt's name of it ("URL dist arch Packages", which holds no tab)
+     * and RELEASE the Version of its Release file as apt reads it ("apt-get
+     * indextargets"), up to its first line end; a file without one prints
+     * nothing. Uses the bash array of argumentsArray().
      */
-    static QString policyReleases(bool fileFirst);
+    static QString releases();
     /**
-     * The pipeline that prints, in "apt-cache madison"'s shape ("version |
-     * source ..."), the versions of orvel-version on every architecture apt
-     * is configured for ("orvel-version:*") and, for each package that
-     * provides orvel-version with a version, the version it provides, with
-     * the sources that offer it. Uses the bash array of argumentsArray(); a
-     * line of madison's of another shape fails it (exit 4).
+     * The pipeline that prints the lines of releases(), an empty line, then
+     * "VERSION | FILE" for each version of orvel-version on every
+     * architecture apt is configured for ("orvel-version:*") and for each
+     * version of orvel-version that a package provides, with each package
+     * file that offers it: one apt-get and one apt-cache run, and a second
+     * apt-cache run only when some package provides orvel-version with a
+     * version. Text of another shape fails it (exit 4).
      */
     static QString packageVersions();
     /// "apt_args=(...); ": @p aptArgs, each quoted, as the bash array that

@@ -263,8 +263,22 @@ void UpdateValidator::beginCheck()
 
 QString UpdateValidator::releasesCommand() const
 {
-    return AptQueries::argumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ")
-        + AptQueries::policyReleases(true);
+    return AptQueries::argumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ") + AptQueries::releases();
+}
+
+bool UpdateValidator::strayWordFailsQuery(QString const& failureMessage)
+{
+    // apt-get indextargets takes such a word as a filter and lists no
+    // package file at all: the queries would answer another question.
+    const QString word = AptQueries::strayWord(m_aptArgs);
+    if (word.isEmpty())
+        return false;
+    const QString why = QStringLiteral("\"%1\" is not one of apt's configuration options: apt would take it as a "
+                                       "package name or a filter")
+                            .arg(word);
+    d->lastQueryError = why;
+    logQueryFailure(failureMessage, why);
+    return true;
 }
 
 std::optional<std::pair<QString, QString>> UpdateValidator::versionAndSource(QStringView line)
@@ -281,7 +295,8 @@ std::optional<std::pair<QString, QString>> UpdateValidator::versionAndSource(QSt
 std::optional<QStringList> UpdateValidator::releases(QString const& failureMessage)
 {
     if (!d->answers->releases) {
-        d->answers->releases = runShellCommand(releasesCommand(), failureMessage);
+        d->answers->releases =
+            strayWordFailsQuery(failureMessage) ? std::nullopt : runShellCommand(releasesCommand(), failureMessage);
         if (!*d->answers->releases)
             d->answers->releasesError = d->lastQueryError;
     }
@@ -291,11 +306,24 @@ std::optional<QStringList> UpdateValidator::releases(QString const& failureMessa
 std::optional<QStringList> UpdateValidator::packages(QString const& failureMessage, int timeoutMs)
 {
     if (!d->answers->packages) {
-        d->answers->packages = runShellCommand(
-            AptQueries::argumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ") + AptQueries::packageVersions(),
-            failureMessage, timeoutMs);
-        if (!*d->answers->packages)
+        std::optional<QStringList> lines = strayWordFailsQuery(failureMessage)
+            ? std::nullopt
+            : runShellCommand(AptQueries::argumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ")
+                                  + AptQueries::packageVersions(),
+                              failureMessage, timeoutMs);
+        if (!lines) {
+            d->answers->packages = std::optional<QStringList>();
             d->answers->packagesError = d->lastQueryError;
+            return std::nullopt;
+        }
+        // The releases come from the same run: the checks of one verdict
+        // ask apt for the package files once.
+        const int end = lines->indexOf(QString());
+        // No release at all reads as one empty line, as from a query of
+        // its own.
+        if (!d->answers->releases)
+            d->answers->releases = end > 0 ? lines->mid(0, end) : QStringList{QString()};
+        d->answers->packages = lines->mid(end + 1);
     }
     return *d->answers->packages;
 }
@@ -303,9 +331,10 @@ std::optional<QStringList> UpdateValidator::packages(QString const& failureMessa
 std::optional<QMultiHash<QString, QString>> UpdateValidator::verdictVersionsWithSources()
 {
     const QString failure = QStringLiteral("Unable to get versions with sources");
-    const std::optional<QStringList> releaseLines = releases(failure);
-    const std::optional<QStringList> packageLines = releaseLines ? packages(failure) : std::nullopt;
-    if (!packageLines)
+    // The versions first: their query answers the releases too.
+    const std::optional<QStringList> packageLines = packages(failure);
+    const std::optional<QStringList> releaseLines = packageLines ? releases(failure) : std::nullopt;
+    if (!releaseLines)
         return std::nullopt;
     // The pairs of versionsWithSourcesCommand(): each release with the
     // package file that announces it, then each package version cut after
@@ -340,9 +369,10 @@ QString UpdateValidator::versionsWithSourcesCommand(QStringList const& aptArgs)
     // the package versions (text after their last "+v") with their sources.
     // Any stage that fails, or output of another shape, fails the whole
     // command.
-    return AptQueries::argumentsArray(aptArgs)
-        + QStringLiteral(R"(set -o pipefail; (%1 && { %2; } | sed 's/^[^|]*+v//') | sort -u)")
-              .arg(AptQueries::policyReleases(false), AptQueries::packageVersions());
+    return AptQueries::argumentsArray(aptArgs) + QStringLiteral("set -o pipefail; { ") + AptQueries::packageVersions()
+        + QStringLiteral(
+               R"(; } | gawk -F'\t' 'versions {sub(/^[^|]*[+]v/, ""); print; next} $0 == "" {versions = 1; next} )"
+               R"({print $2 " | " $1}' | sort -u)");
 }
 
 std::optional<QMultiHash<QString, QString>> UpdateValidator::sourcesOfPackages(QStringList const& packages) const

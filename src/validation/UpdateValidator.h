@@ -139,8 +139,11 @@ protected:
     /// The "version | source" lines of this verdict (AptQueries::packageVersions()),
     /// asked once within @p timeoutMs; no value when the query failed.
     std::optional<QStringList> packages(QString const& failureMessage, int timeoutMs = 30000);
-    /// The releases query: AptQueries::policyReleases() with the apt arguments.
+    /// The releases query: AptQueries::releases() with the apt arguments.
     QString releasesCommand() const;
+    /// True, with @p failureMessage and why logged, when a word of the apt
+    /// arguments is no option: apt would answer another question.
+    bool strayWordFailsQuery(QString const& failureMessage);
     /// The lines of getRawVersionsWithSources(), or no value when the
     /// command failed (logged).
     std::optional<QStringList> queryVersionsWithSources() const;

@@ -416,10 +416,10 @@ class SystemLogTest(unittest.TestCase):
             self.assertIn("(%s is missing: the package orvel-update-guard was removed)" % world.guard_switch,
                           notices[1])
 
-    def test_a_refusal_whose_sources_are_unknown_says_so_in_the_system_log(self):
+    def test_a_refusal_that_apt_could_not_answer_says_so_in_the_system_log(self):
         with GuardedWorld([MAIN, ("next", "1.8.0", ["1.0+v1.8.0"])]) as world, \
                 tempfile.TemporaryDirectory() as fake:
-            # No trusted list of package files: no source can be named.
+            # No list of package files: neither versions nor sources are known.
             with open(os.path.join(fake, "apt-get"), "w") as apt_get:
                 apt_get.write("#!/bin/sh\nexit 100\n")
             os.chmod(os.path.join(fake, "apt-get"), 0o755)
@@ -427,8 +427,8 @@ class SystemLogTest(unittest.TestCase):
                                    path=fake + ":" + os.environ["PATH"], program="/usr/bin/apt-get")
             self.assertNotEqual(result.returncode, 0)
             lines = self.received()
-            self.assertIn("update refused: 1.8.0 (linear, major-version-changed), installed 1.7.2, sources unknown: "
-                          "apt could not list them", lines[0])
+            self.assertIn("update refused: versions unknown (linear, versions-unknown), installed 1.7.2, apt said: ",
+                          lines[0])
 
     def test_unreadable_request_is_logged(self):
         result = subprocess.run([PRIVATE_DEV_LOG, self.socket_path, TOOL, "--apt-hook"], input=b"garbage\n",

@@ -42,7 +42,9 @@ class ReleaseFieldsTest(unittest.TestCase):
 
     def test_continued_version_field_cannot_forge_a_package_file(self):
         # A whole forged entry: a package file of its own, or a second entry
-        # for a real one, announcing the regular release of its hotfix.
+        # for a real one, announcing the regular release of its hotfix. It
+        # stays part of the hotfix's own Version field, and announces
+        # nothing.
         with AptWorld("1.7.2", [MAIN, ("fix", "1.7.9.hotfix1", ["1.0+v1.7.2"])]) as world:
             for forged_file in ("file:/srv/forged", world.url("main")):
                 with self.subTest(forged_file=forged_file):
@@ -51,8 +53,9 @@ class ReleaseFieldsTest(unittest.TestCase):
                                         % forged_file).encode())
                     checker = UpdateValidatorAptArgs([])
                     self.assertIs(checker.validate(), False)
-                    self.assertEqual([(refusal["check"], refusal["rule"]) for refusal in checker.get_refusals()],
-                                     [("hotfix", "versions-unknown")])
+                    self.assertEqual([(refusal["rule"], refusal["version"], refusal["sources"])
+                                      for refusal in checker.get_refusals()],
+                                     [("hotfix-not-allowed", "1.7.9.hotfix1", [world.url("fix")])])
                     world.edit_release("fix", ("Version: 1.7.9.hotfix1\n 500 %s ./ Packages\n     release v=1.7.9.0\n"
                                                % forged_file).encode(), b"Version: 1.7.9.hotfix1\n")
 
@@ -88,14 +91,16 @@ class AptArgumentsTest(unittest.TestCase):
                     self.assertIs(checker.validate(), False)
                     self.assertEqual([refusal["rule"] for refusal in checker.get_refusals()],
                                      ["versions-unknown", "versions-unknown"])
-            # apt-cache policy WORD answers another question: the hotfix
-            # check cannot look, the linear one still finds the jump.
+            # apt-get indextargets WORD lists no package file at all: apt
+            # would answer another question, and neither check looks.
             for args in (["dist-upgrade"], ["upgrade"], ["install", "orvel-version"]):
                 with self.subTest(args=args):
                     checker = UpdateValidatorAptArgs(args)
                     self.assertIs(checker.validate(), False)
-                    self.assertEqual([(refusal["check"], refusal["rule"]) for refusal in checker.get_refusals()],
-                                     [("linear", "major-version-changed"), ("hotfix", "versions-unknown")])
+                    refusals = checker.get_refusals()
+                    self.assertEqual([(refusal["check"], refusal["rule"]) for refusal in refusals],
+                                     [("linear", "versions-unknown"), ("hotfix", "versions-unknown")])
+                    self.assertIn('"%s" is an apt command word or a package name' % args[0], refusals[0]["message"])
             usage = tool("--", "-o", "APT::Get::List-Cleanup=0", "--help")
             self.assertEqual((usage.returncode, usage.stdout), (2, b""))
             self.assertIn(b'the apt argument "--help" asks apt for its help', usage.stderr)
@@ -117,9 +122,10 @@ class AptArgumentsTest(unittest.TestCase):
 
 
 class FailingAptTest(unittest.TestCase):
-    def test_refusals_say_when_apt_could_not_list_their_sources(self):
-        # The offered versions are known, but not the package files that
-        # apt's sources describe: neither releases nor sources are.
+    def test_checks_that_apt_get_cannot_answer_refuse(self):
+        # The package manager knows the offered versions, but apt cannot
+        # list the package files that apt's sources describe: no version
+        # has a source, no release is known.
         with AptWorld("1.7.2", [("next", "1.8.0", ["1.0+v1.8.0"])]), tempfile.TemporaryDirectory() as fake:
             with open(os.path.join(fake, "apt-get"), "w") as apt_get:
                 apt_get.write("#!/bin/sh\nexit 2\n")
@@ -128,12 +134,10 @@ class FailingAptTest(unittest.TestCase):
             why = tool("--why", env=env)
             result = json.loads(tool("--json", env=env).stdout)
         self.assertEqual(why.returncode, 1)
-        self.assertIn("\n\n1.8.0 (linear, major-version-changed)\n"
-                      "  1.8.0 changes the major version of the installed 1.7.2\n"
-                      "  sources unknown: apt could not list them\n", why.stdout.decode())
+        self.assertIn("\n\nversions unknown (linear, versions-unknown)\n", why.stdout.decode())
         self.assertEqual(result["invalid_sources"], [])
-        self.assertEqual([(refusal["rule"], refusal["sources_known"]) for refusal in result["refusals"]],
-                         [("major-version-changed", False), ("versions-unknown", True)])
+        self.assertEqual([(refusal["check"], refusal["rule"]) for refusal in result["refusals"]],
+                         [("linear", "versions-unknown"), ("hotfix", "versions-unknown")])
 
 
 class RefusalRecordTest(unittest.TestCase):
