@@ -276,7 +276,8 @@ bool UpdateValidator::strayWordFailsQuery(QString const& failureMessage)
     const QString why = QStringLiteral("\"%1\" is not one of apt's configuration options: apt would take it as a "
                                        "package name or a filter")
                             .arg(word);
-    d->lastQueryError = why;
+    // apt was not asked: the refusal names the word itself, not as apt's.
+    d->lastQueryError.clear();
     logQueryFailure(failureMessage, why);
     return true;
 }

@@ -101,6 +101,8 @@ class AptArgumentsTest(unittest.TestCase):
                     self.assertEqual([(refusal["check"], refusal["rule"]) for refusal in refusals],
                                      [("linear", "versions-unknown"), ("hotfix", "versions-unknown")])
                     self.assertIn('"%s" is an apt command word or a package name' % args[0], refusals[0]["message"])
+                    # Not as something apt said: apt was not asked.
+                    self.assertEqual([refusal["apt_error"] for refusal in refusals], ["", ""])
             usage = tool("--", "-o", "APT::Get::List-Cleanup=0", "--help")
             self.assertEqual((usage.returncode, usage.stdout), (2, b""))
             self.assertIn(b'the apt argument "--help" asks apt for its help', usage.stderr)
