@@ -45,7 +45,7 @@ TEST(UpdateValidator, CommandIsOnePipelineThatFailsWhenAnyStageFails)
     const QString command = UpdateValidator::versionsWithSourcesCommand();
     // apt-cache reads apt's configuration as apt-get does (Binary::apt-get).
     EXPECT_TRUE(command.startsWith(QStringLiteral("apt_args=(); apt-cache() { (exec -a apt-get apt-cache \"$@\"); }; "
-                                                  "set -o pipefail; { nonce=$SRANDOM")));
+                                                  "set -o pipefail; { nonce=${SRANDOM:+")));
     // The package files with their releases, and the versions of
     // orvel-version and of its providers, each answer once, one after the
     // other.

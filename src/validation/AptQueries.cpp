@@ -11,9 +11,12 @@ namespace {
 // each with the Version of its Release file as apt reads it, as records
 // "FILENAME<tab>DESCRIPTION<tab>VERSION<tab>NONCE\n". A Release field may
 // continue over lines of any text, but no repository knows this run's
-// nonce: a record ends only where apt ended it.
+// nonce: a record ends only where apt ended it. $SRANDOM is the kernel's
+// randomness in bash 5.1 and later; before, it is unset and /dev/urandom
+// serves. Without a nonce the query fails.
 const char* const targetRecords =
-    R"sh(nonce=$SRANDOM$SRANDOM$SRANDOM$SRANDOM && )sh"
+    R"sh(nonce=${SRANDOM:+$SRANDOM$SRANDOM$SRANDOM$SRANDOM} && { [ -n "$nonce" ] || nonce=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n'); } && )sh"
+    R"sh([ ${#nonce} -ge 16 ] && )sh"
     R"sh(targets=$(apt-get indextargets "${apt_args[@]}" --format "\$(FILENAME)"$'\t'"\$(DESCRIPTION)"$'\t'"\$(VERSION)"$'\t'"$nonce" 'Created-By: Packages') && )sh";
 
 // Reads the records above, then (after a record "SHOWPKG") apt-cache
