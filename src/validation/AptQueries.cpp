@@ -22,7 +22,8 @@ const char* const targetRecords =
 // Reads the records above, then (after a record "SHOWPKG") apt-cache
 // showpkg's text of orvel-version and of its providers, and prints each
 // release as "DESCRIPTION<tab>RELEASE" (RELEASE: the first line of the
-// Version field; none when it is empty), then with -v versions=1 an empty
+// Version field; none when it is empty, or absent, which apt prints as
+// "$(VERSION)"), then with -v versions=1 an empty
 // line and "VERSION | DESCRIPTION" for each version of orvel-version, on
 // every architecture, and each version that a provider provides, with each
 // package file that offers it. A file that no target names (dpkg's status)
@@ -35,7 +36,7 @@ const char* const readAnswers =
     R"awk(!showpkg && $0 == "" {next} )awk"
     R"awk(!showpkg {if (NF < 3 || $1 == "" || $2 == "") bad("apt-get indextargets printed a record that is not FILENAME, DESCRIPTION, VERSION"); )awk"
     R"awk(release = substr($0, length($1) + length($2) + 3); sub(/\n.*/, "", release); described[$1] = $2; )awk"
-    R"awk(if (release != "") releases[++releaseCount] = $2 "\t" release; next} )awk"
+    R"awk(if (release != "" && release != "$(VERSION)") releases[++releaseCount] = $2 "\t" release; next} )awk"
     R"awk(/^Package: [^ ]+$/ {package = substr($0, 10); part = ""; next} )awk"
     R"awk(package == "" && $0 != "" {bad("apt-cache showpkg printed text that is not about a package")} )awk"
     R"awk(/^(Versions|Reverse Depends|Dependencies|Provides|Reverse Provides): *$/ {part = $0; sub(/ *$/, "", part); next} )awk"
