@@ -55,6 +55,9 @@ TEST(UpdateValidator, CommandIsOnePipelineThatFailsWhenAnyStageFails)
     EXPECT_TRUE(command.contains(QStringLiteral(
         "others=$(apt-cache showpkg \"${apt_args[@]}\" \"${providers[@]}\" | sed '/^ /d'); } && printf ")));
     EXPECT_TRUE(command.endsWith(QStringLiteral("{print $2 \" | \" $1}' | sort -u")));
+    // No here-string or here-document: bash may need a temporary file for
+    // one, and a query must not depend on a writable directory.
+    EXPECT_FALSE(command.contains(QStringLiteral("<<")));
 }
 
 TEST(UpdateValidator, CommandAsksAptWithTheQuotedArguments)

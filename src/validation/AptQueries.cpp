@@ -66,15 +66,16 @@ QString AptQueries::packageVersions()
     // version (its "Reverse Provides"), asked in a second run only when
     // there are any. Lines that start with a space (the descriptions of
     // every version, the bulk of it) are dropped as they come: nothing
-    // read is among them.
+    // read is among them. The providers are read in bash itself, without
+    // a here-string, which may need a temporary file.
     return QString::fromLatin1(targetRecords)
         + QStringLiteral(
                R"sh(shown=$(apt-cache showpkg "${apt_args[@]}" 'orvel-version:*' | sed '/^ /d') && )sh"
-               R"sh(providers=() && declare -A named=() && reverse=0 && { while IFS= read -r line; do )sh"
+               R"sh(providers=() && declare -A named=() && reverse=0 && set -f && IFS=$'\n' && for line in $shown; do )sh"
                R"sh(if [[ $line == "Package: "* ]]; then reverse=0; elif [[ $line =~ ^Reverse\ Provides:\ *$ ]]; then reverse=1; )sh"
-               R"sh(elif ((reverse)); then read -ra word <<<"$line"; )sh"
+               R"sh(elif ((reverse)); then IFS=$' \t\n' && word=($line) && IFS=$'\n' && )sh"
                R"sh(if ((${#word[@]} == 4)) && [ "${word[2]}" = "(=" ] && [ "${word[3]}" != ")" ] && [ -z "${named[${word[0]}]:-}" ]; )sh"
-               R"sh(then named[${word[0]}]=1; providers+=("${word[0]}"); fi; fi; done <<<"$shown"; true; } && )sh"
+               R"sh(then named[${word[0]}]=1; providers+=("${word[0]}"); fi; fi; done && IFS=$' \t\n' && set +f && )sh"
                R"sh(others= && { ((${#providers[@]} == 0)) || others=$(apt-cache showpkg "${apt_args[@]}" "${providers[@]}" | sed '/^ /d'); } && )sh"
                R"sh(printf '%s\nSHOWPKG\t%s\n%s\n%s\n' "$targets" "$nonce" "$shown" "$others" | )sh")
         + QString::fromLatin1(readAnswers).arg(1);
