@@ -41,11 +41,10 @@ HotfixValidator::~HotfixValidator() = default;
 
 QString HotfixValidator::m_getAptCacheCommand() const
 {
-    // Only the "v=" that opens the release line of a package file that apt's
-    // sources describe is its release version: labels, origins, URLs or
-    // lines that a repository's own text continues may hold "v=" too. A
-    // failing apt-cache or apt-get fails the whole query (pipefail). The
-    // same answer gives the sources of the releases.
+    // The Version field of each package file's Release file, as apt reads
+    // it, for the package files that apt's sources describe; a field that
+    // a repository continues over further lines announces nothing more. A
+    // failing apt-get fails the whole query (pipefail).
     return releasesCommand();
 }
 

@@ -14,6 +14,17 @@
 
 #include <algorithm>
 
+namespace {
+
+// @p query with the apt arguments it hands to apt, failing when any stage
+// of a pipeline fails.
+QString withArguments(QStringList const& aptArgs, QString const& query)
+{
+    return AptQueries::argumentsArray(aptArgs) + QStringLiteral("set -o pipefail; ") + query;
+}
+
+} // namespace
+
 struct UpdateValidator::Private {
     explicit Private(std::shared_ptr<AptAnswers> shared)
         : answers(shared ? std::move(shared) : std::make_shared<AptAnswers>())
@@ -263,23 +274,24 @@ void UpdateValidator::beginCheck()
 
 QString UpdateValidator::releasesCommand() const
 {
-    return AptQueries::argumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ") + AptQueries::releases();
+    return withArguments(m_aptArgs, AptQueries::releases());
 }
 
-bool UpdateValidator::strayWordFailsQuery(QString const& failureMessage)
+std::optional<QStringList> UpdateValidator::askApt(QString const& query, QString const& failureMessage, int timeoutMs)
 {
-    // apt-get indextargets takes such a word as a filter and lists no
-    // package file at all: the queries would answer another question.
+    // apt-get indextargets takes a word that is no option as a filter and
+    // lists no package file at all: the query would answer another
+    // question. apt is not asked, and the refusal names the word itself,
+    // not as something apt said.
     const QString word = AptQueries::strayWord(m_aptArgs);
     if (word.isEmpty())
-        return false;
-    const QString why = QStringLiteral("\"%1\" is not one of apt's configuration options: apt would take it as a "
-                                       "package name or a filter")
-                            .arg(word);
-    // apt was not asked: the refusal names the word itself, not as apt's.
+        return runShellCommand(withArguments(m_aptArgs, query), failureMessage, timeoutMs);
     d->lastQueryError.clear();
-    logQueryFailure(failureMessage, why);
-    return true;
+    logQueryFailure(failureMessage,
+                    QStringLiteral("\"%1\" is not one of apt's configuration options: apt would take "
+                                   "it as a package name or a filter")
+                        .arg(word));
+    return std::nullopt;
 }
 
 std::optional<std::pair<QString, QString>> UpdateValidator::versionAndSource(QStringView line)
@@ -296,8 +308,7 @@ std::optional<std::pair<QString, QString>> UpdateValidator::versionAndSource(QSt
 std::optional<QStringList> UpdateValidator::releases(QString const& failureMessage)
 {
     if (!d->answers->releases) {
-        d->answers->releases =
-            strayWordFailsQuery(failureMessage) ? std::nullopt : runShellCommand(releasesCommand(), failureMessage);
+        d->answers->releases = askApt(AptQueries::releases(), failureMessage);
         if (!*d->answers->releases)
             d->answers->releasesError = d->lastQueryError;
     }
@@ -307,11 +318,7 @@ std::optional<QStringList> UpdateValidator::releases(QString const& failureMessa
 std::optional<QStringList> UpdateValidator::packages(QString const& failureMessage, int timeoutMs)
 {
     if (!d->answers->packages) {
-        std::optional<QStringList> lines = strayWordFailsQuery(failureMessage)
-            ? std::nullopt
-            : runShellCommand(AptQueries::argumentsArray(m_aptArgs) + QStringLiteral("set -o pipefail; ")
-                                  + AptQueries::packageVersions(),
-                              failureMessage, timeoutMs);
+        const std::optional<QStringList> lines = askApt(AptQueries::packageVersions(), failureMessage, timeoutMs);
         if (!lines) {
             d->answers->packages = std::optional<QStringList>();
             d->answers->packagesError = d->lastQueryError;
@@ -370,7 +377,7 @@ QString UpdateValidator::versionsWithSourcesCommand(QStringList const& aptArgs)
     // the package versions (text after their last "+v") with their sources.
     // Any stage that fails, or output of another shape, fails the whole
     // command.
-    return AptQueries::argumentsArray(aptArgs) + QStringLiteral("set -o pipefail; { ") + AptQueries::packageVersions()
+    return withArguments(aptArgs, QStringLiteral("{ ") + AptQueries::packageVersions())
         + QStringLiteral(
                R"(; } | gawk -F'\t' 'versions {sub(/^[^|]*[+]v/, ""); print; next} $0 == "" {versions = 1; next} )"
                R"({print $2 " | " $1}' | sort -u)");

@@ -141,9 +141,10 @@ protected:
     std::optional<QStringList> packages(QString const& failureMessage, int timeoutMs = 30000);
     /// The releases query: AptQueries::releases() with the apt arguments.
     QString releasesCommand() const;
-    /// True, with @p failureMessage and why logged, when a word of the apt
-    /// arguments is no option: apt would answer another question.
-    bool strayWordFailsQuery(QString const& failureMessage);
+    /// Runs @p query (AptQueries) with the apt arguments, as
+    /// runShellCommand(); no value, with @p failureMessage and why logged
+    /// and apt not asked, when a word of the arguments is no option.
+    std::optional<QStringList> askApt(QString const& query, QString const& failureMessage, int timeoutMs = 30000);
     /// The lines of getRawVersionsWithSources(), or no value when the
     /// command failed (logged).
     std::optional<QStringList> queryVersionsWithSources() const;

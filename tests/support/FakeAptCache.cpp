@@ -53,11 +53,6 @@ void FakeAptCache::setFailsOnce(const QString& command)
     write(command, QStringLiteral("fail-once"), QByteArray());
 }
 
-void FakeAptCache::setPolicyWithoutHeader()
-{
-    write(QStringLiteral("policy"), QStringLiteral("no-header"), QByteArray());
-}
-
 void FakeAptCache::setKillsShell(const QString& command)
 {
     write(command, QStringLiteral("kill-shell"), QByteArray());

@@ -12,9 +12,11 @@
 #include <QVector>
 
 /**
- * Puts the fake apt-cache of tests/support/fake-bin first on PATH for the
- * lifetime of the object. Its behaviour is set per apt-cache command
- * ("policy", "madison") or, with an empty command, for all of them.
+ * Puts the fake apt-cache and apt-get of tests/support/fake-bin first on
+ * PATH for the lifetime of the object. Its behaviour is set per command
+ * ("showpkg", "madison", apt-get's "indextargets") or, with an empty
+ * command, for all of them; "policy" output in apt's shape describes the
+ * package files and releases that the fake indextargets lists.
  */
 class FakeAptCache
 {
@@ -27,8 +29,6 @@ public:
     void setSleepSeconds(const QString& command, int seconds);
     /// The next call of @p command dies of SIGKILL; later ones behave as set.
     void setFailsOnce(const QString& command);
-    /// "policy" then prints no "Package files:" line before its output.
-    void setPolicyWithoutHeader();
     /// Makes apt-cache kill the shell that started it.
     void setKillsShell(const QString& command);
 
